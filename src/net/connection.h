@@ -1,0 +1,31 @@
+// A connection context: one accepted TCP connection as the rest of the program sees it.
+// The network layer implements it over sockets; tests implement it to record what is sent.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vornhal {
+
+class TSession;
+
+class TConnection {
+ public:
+  virtual ~TConnection() = default;
+  // The peer's IPv4 address as dotted text.
+  virtual std::string PeerIP() const = 0;
+  // False once the connection is closed or closing.
+  virtual bool Connected() const = 0;
+  // Queues bytes for sending; never blocks. Called with the world lock held.
+  virtual void Write(const uint8_t* data, size_t size) = 0;
+  // Asks the connection to close; its disconnect handling runs later on its own worker.
+  virtual void Close() = 0;
+
+  // The connection's session, from creation to disconnect.
+  TSession* Data = nullptr;
+};
+
+using TContextPtr = std::shared_ptr<TConnection>;
+
+}  // namespace vornhal

@@ -1,0 +1,23 @@
+// The console log: every line carries the local time as "[hh:nn:ss] " and is written whole,
+// under the log lock, and flushed at once (the log is often a pipe).
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "platform/format.h"
+
+namespace vornhal {
+
+void Log(std::string_view text);
+
+template <typename... Args>
+void LogFmt(std::string_view fmt, const Args&... args) {
+  Log(Format(fmt, args...));
+}
+
+// Writes text straight to standard output without prefix (banner, progress status line).
+void ConsoleWrite(std::string_view text);
+// Writes text at the cursor without moving it, so the next status text overwrites it.
+void ConsoleStatus(std::string_view text);
+
+}  // namespace vornhal

@@ -1,0 +1,115 @@
+// Player characters and the character list.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "net/connection.h"
+#include "world/item.h"
+#include "world/map_object.h"
+
+namespace vornhal {
+
+class TPortal;
+
+inline constexpr uint32_t kMaxGlod = 500000000;
+
+class TChara : public TActionObject {
+ public:
+  // Defaults of a new character; Map is the map with id 10055 (throws when it is missing).
+  TChara();
+  ~TChara() override;
+
+  std::string FName;
+  std::unique_ptr<TEquipments> FEquipments;
+  std::unique_ptr<TInventory> FInventory;
+  uint16_t FSpeed = 80;
+  bool Login = false;
+  std::string IP;
+  TContextPtr Context;
+  std::string Pass;
+  std::string MailAddr;
+  std::string RealName;
+  uint8_t AdminLv = 0;
+  uint8_t Sex = 0;
+  uint8_t Job = 0;
+  uint8_t Mark = 0;
+  uint8_t HairType = 0;
+  TAsColor HairColor;
+  uint32_t Mode = 0;
+  uint32_t Exp = 0;
+  uint16_t ExpPercent = 0;
+  uint16_t FamePercent = 0;
+  uint16_t TendPercent = 0;
+  uint16_t BeliefPercent = 0;
+  uint32_t Glod = 0;
+  uint32_t EP = 0, MaxEP = 0, BP = 0, MaxBP = 0;
+  uint16_t Weight = 0;
+  uint16_t MaxWeight = 0;
+  uint8_t FameLv = 0;
+  uint32_t FameExp = 0;
+  uint8_t TendLv = 0;
+  uint32_t TendExp = 0;
+  uint8_t BeliefLv = 0;
+  uint32_t BeliefExp = 0;
+  uint8_t BPUpDown = 0, INTUpDown = 0, HPUpDown = 0;
+  uint8_t StatPoint = 0;
+
+  TEquipments& Equipments() const { return *FEquipments; }
+  TInventory& Inventory() const { return *FInventory; }
+
+  // Map-object queries.
+  TAsColor Color() const override { return HairColor; }
+  std::string Name() const override { return FName; }
+  uint8_t ObjectKind() const override { return kKindChara; }
+  uint16_t Speed() const override { return FSpeed; }
+  uint16_t Tile() const override { return HairType; }
+
+  // Appearance from the equipment.
+  uint16_t WeaponType() const;
+  TAsColor WeaponColor() const;
+  uint16_t WearType() const;
+  TAsColor WearColor() const;
+  uint16_t ShieldType() const;
+  TAsColor ShieldColor() const;
+  uint16_t HeadType() const;
+  TAsColor HeadColor() const;
+
+  void CalcStatus() override;
+  void DecHP(uint32_t value) override;
+  void IncExp(uint32_t value) override;
+  void IncGlod(uint32_t value) override;
+  void Revive() override;
+  void Die() override;
+
+  void DropGlod(uint32_t value);
+  void PickItem(uint32_t object_id);
+  TPortal* IsInPortal() const;
+
+  // The connection to send to, or null while not attached.
+  TConnection* Conn() const { return Context.get(); }
+};
+
+class TCharaList : public TMapObjectList<TChara> {
+ public:
+  TCharaList() : TMapObjectList<TChara>(true) {}
+
+  // Adds to the list and the name dictionary; DuplicateKeyError on a taken id or name.
+  int Add(TChara* tc);
+  void Delete(int index);
+  bool TryGetValue(std::string_view chara_name, TChara*& chara) const;
+  bool TryGetValue(uint32_t object_id, TChara*& chara) const {
+    return TMapObjectList<TChara>::TryGetValue(object_id, chara);
+  }
+  bool CreateChara(const std::string& chara_name, const std::string& password, TChara*& chara);
+  void Clear() {
+    FNameDict.clear();
+    TMapObjectList<TChara>::Clear();
+  }
+
+ private:
+  std::unordered_map<std::string, TChara*> FNameDict;
+};
+
+}  // namespace vornhal

@@ -1,0 +1,110 @@
+// Maps cut into 4 x 4 blocks, and the map list.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "world/map_object.h"
+
+namespace vornhal {
+
+class TChara;
+class TMob;
+class TNpc;
+class TPortal;
+class TDroppedItem;
+
+using TMobList = TMapObjectList<TMob>;
+
+class TMapBlock {
+ public:
+  TMapBlock() : MapObjects(false) {}
+  int PortalCount() const { return FPortalCount; }
+
+  int FPortalCount = 0;
+  std::vector<TChara*> CList;            // not owned
+  TMapObjectList<TMapObject> MapObjects;  // not owned
+};
+
+class TMap {
+ public:
+  TMap();
+  ~TMap();
+  TMap(const TMap&) = delete;
+  TMap& operator=(const TMap&) = delete;
+
+  bool Loaded() const { return FLoaded; }
+  void Load();
+  void Unload(bool forced);
+
+  // True when (x, y) lies in the block grid, that is x <= Width + 3 and y <= Height + 3
+  // (BlockWidth = Width div 4 + 1). Every operation that indexes blocks by a position uses it.
+  bool InGrid(int x, int y) const;
+  // The block under a cell, or null outside the grid or when the map is not loaded.
+  TMapBlock* BlockAt(int x, int y) const;
+  // The block at block coordinates, or null outside the grid or when not loaded.
+  TMapBlock* Block(int bx, int by) const;
+
+  void AddChara(TChara* tc);
+  void DeleteChara(TChara* tc);
+  // The caller makes sure (new_x, new_y) is InGrid.
+  void MoveChara(TChara* tc, uint16_t new_x, uint16_t new_y);
+
+  void AddItem(TDroppedItem* item);
+  void DeleteItem(TDroppedItem* item);
+  TDroppedItem* GetItem(uint32_t object_id, const TMapPoint& point) const;
+
+  void RegistMob(TMob* mob);  // the map takes ownership
+  void UnregistMob(TMob* mob);
+  void AddMob(TMob* mob);
+  void DeleteMob(TMob* mob);
+  void MoveMob(TMob* mob, uint16_t new_x, uint16_t new_y);
+
+  void AddNpc(TNpc* tn);
+  void AddPortal(TPortal* tp);
+
+  bool CanMove(uint16_t x, uint16_t y) const;
+
+  bool FLoaded = false;
+  uint16_t ID = 0;
+  uint16_t Width = 0;
+  uint16_t Height = 0;
+  uint8_t Flag1 = 0;
+  uint8_t Flag2 = 0;
+  std::string Name;
+  uint16_t BGM = 0;
+  uint8_t Weather = 0;
+  std::vector<TChara*> CList;  // not owned
+  TMobList MList;              // owning
+  int BlockWidth = 0;
+  int BlockHeight = 0;
+  bool Usedat = false;
+  // Cell attributes [x][y] from the grid file, with its own dimensions; 0 = walkable.
+  int DatWidth = 0;
+  int DatHeight = 0;
+  std::vector<uint8_t> dat;  // index x * DatHeight + y
+  uint8_t Dat(int x, int y) const { return dat[static_cast<size_t>(x) * DatHeight + y]; }
+
+ private:
+  std::vector<std::unique_ptr<TMapBlock>> Blocks;  // [bx * BlockHeight + by]
+};
+
+class TMapList {
+ public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TMap* operator[](int index) const { return FItems.at(static_cast<size_t>(index)).get(); }
+  auto begin() const { return FItems.begin(); }
+  auto end() const { return FItems.end(); }
+  void Add(std::unique_ptr<TMap> map) { FItems.push_back(std::move(map)); }
+  void Clear() { FItems.clear(); }
+  int IndexOfMapID(uint16_t map_id) const;
+  // The map with that id, or null.
+  TMap* FindMap(uint16_t map_id) const;
+  void MapSort();
+
+ private:
+  std::vector<std::unique_ptr<TMap>> FItems;
+};
+
+}  // namespace vornhal
