@@ -24,7 +24,8 @@ class TServer {
   void Open();
   // Stops listening, closes every connection and returns once each connection's disconnect
   // handling has finished. Called by the owner before destruction (the destructor calls it
-  // too, but by then the derived handlers no longer run).
+  // too, but by then the derived handlers no longer run). Must be called without the world
+  // lock: the disconnect handlers it waits for take it.
   void Close();
 
   const std::string& Name() const { return FName; }
@@ -33,7 +34,9 @@ class TServer {
   int UserCount() const;
 
   // Walks the connection list in list order while holding the list lock. Callers hold the
-  // world lock (lock order: world lock, then list lock).
+  // world lock (lock order: world lock, then list lock). A connection that was just accepted
+  // may not have its session yet (Data null); one whose disconnect handling has freed its
+  // session is no longer listed.
   void ForEachConnection(const std::function<void(TConnection&)>& fn);
 
   // Virtual operations in slot order.
@@ -50,7 +53,7 @@ class TServer {
  private:
   std::string FName;
   uint16_t FPort;
-  std::unique_ptr<Impl> FImpl;
+  std::shared_ptr<Impl> FImpl;
 };
 
 // The two listening servers, set by start-up (null before and after).

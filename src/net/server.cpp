@@ -1,0 +1,504 @@
+#include "net/server.h"
+
+#include <array>
+#include <asio.hpp>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "net/frame_reader.h"
+#include "net/packet.h"
+#include "platform/log.h"
+#include "platform/world_lock.h"
+
+namespace vornhal {
+
+TServer* MultiServer = nullptr;
+TServer* ZoneServer = nullptr;
+
+namespace {
+
+// Unsent bytes above which a connection counts as stalled and is closed, so one client that
+// stops reading can never hold the world's memory or its sends.
+constexpr size_t kMaxUnsentBytes = 4u << 20;
+// How long a closing connection may take to flush what was queued before it.
+constexpr auto kCloseFlushTime = std::chrono::seconds(2);
+// Pause before accepting again after an accept failure (for example, out of descriptors).
+constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(200);
+constexpr int kIoThreads = 2;
+
+// The one process-wide io_context, run by a small pool while any server is open.
+class IoPool {
+ public:
+  static IoPool& Get() {
+    static IoPool pool;
+    return pool;
+  }
+  asio::io_context& Context() { return io_; }
+
+  void Acquire() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (users_++ > 0) return;
+    io_.restart();
+    guard_.emplace(asio::make_work_guard(io_));
+    for (int i = 0; i < kIoThreads; ++i) threads_.emplace_back([this] { io_.run(); });
+  }
+
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--users_ > 0) return;
+    guard_.reset();
+    io_.stop();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+  }
+
+ private:
+  asio::io_context io_;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  int users_ = 0;
+};
+
+}  // namespace
+
+// One accepted TCP connection. Every read and event of the connection runs on its strand (the
+// socket's executor); Write and Close may be called from any thread.
+class TAsioConnection : public TConnection, public std::enable_shared_from_this<TAsioConnection> {
+ public:
+  TAsioConnection(std::shared_ptr<TServer::Impl> server, asio::ip::tcp::socket socket);
+
+  std::string PeerIP() const override { return peer_ip_; }
+  bool Connected() const override { return connected_.load(); }
+  void Write(const uint8_t* data, size_t size) override;
+  void Close() override;
+
+  void Start();
+
+ private:
+  void StartRead();
+  void OnRead(const asio::error_code& ec, size_t size);
+  bool OnGarbage(size_t waiting);
+  bool OnBody(const uint8_t* body, size_t size);
+  void StartWrite();
+  void OnWrite(const asio::error_code& ec, size_t size);
+  void CloseSocket();
+  void Finish();
+  void ForceClose();
+
+  std::shared_ptr<TServer::Impl> server_;
+  TServer* owner_;
+  std::string server_name_;
+  asio::ip::tcp::socket socket_;
+  asio::steady_timer close_timer_;
+  std::string peer_ip_;
+  std::atomic<bool> connected_{true};
+
+  // Strand-only state.
+  TFrameReader reader_;
+  std::array<uint8_t, 16384> recv_{};
+  bool socket_closed_ = false;
+  bool close_after_write_ = false;
+
+  // Outgoing queue, shared between the writers (any thread) and the strand.
+  std::mutex queue_mutex_;
+  std::vector<uint8_t> pending_;
+  std::vector<uint8_t> inflight_;
+  size_t unsent_ = 0;
+  bool writing_ = false;
+};
+
+// Shared with the handlers in flight, so a late completion never touches freed state.
+struct TServer::Impl : std::enable_shared_from_this<TServer::Impl> {
+  Impl(TServer* o, std::string n) : owner(o), name(std::move(n)) {}
+
+  TServer* owner;  // used only while the server is open
+  std::string name;
+  std::unique_ptr<asio::ip::tcp::acceptor> acceptor;
+  std::unique_ptr<asio::steady_timer> retry_timer;
+  bool open = false;
+
+  mutable std::mutex list_mutex;
+  std::condition_variable list_cv;
+  std::list<std::shared_ptr<TAsioConnection>> connections;  // in accept order
+  int live = 0;  // connections whose disconnect handling has not finished
+  bool closing = false;
+
+  void StartAccept();
+  void Remove(const TConnection* conn);
+  bool Closing() const {
+    std::lock_guard<std::mutex> lock(list_mutex);
+    return closing;
+  }
+  void Finished();
+};
+
+TAsioConnection::TAsioConnection(std::shared_ptr<TServer::Impl> server,
+                                 asio::ip::tcp::socket socket)
+    : server_(std::move(server)),
+      owner_(server_->owner),
+      server_name_(server_->name),
+      socket_(std::move(socket)),
+      close_timer_(socket_.get_executor()),
+      reader_([this](size_t waiting) { return OnGarbage(waiting); },
+              [this](const uint8_t* body, size_t size) { return OnBody(body, size); }) {
+  asio::error_code ec;
+  auto endpoint = socket_.remote_endpoint(ec);
+  if (!ec) {
+    asio::ip::address address = endpoint.address();
+    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+      address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    }
+    peer_ip_ = address.to_string();
+  }
+  socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+}
+
+void TAsioConnection::Start() {
+  auto self = shared_from_this();
+  asio::post(socket_.get_executor(), [self] {
+    try {
+      self->owner_->DoConnect(*self);
+    } catch (const std::exception& e) {
+      LogFmt("[%s] Error: %s", self->server_name_, e.what());
+      self->Close();
+    }
+    self->StartRead();
+  });
+}
+
+void TAsioConnection::StartRead() {
+  auto self = shared_from_this();
+  socket_.async_read_some(asio::buffer(recv_), [self](const asio::error_code& ec, size_t n) {
+    self->OnRead(ec, n);
+  });
+}
+
+void TAsioConnection::OnRead(const asio::error_code& ec, size_t size) {
+  if (ec) {
+    bool failed = ec != asio::error::eof && ec != asio::error::operation_aborted &&
+                  ec != asio::error::bad_descriptor;
+    if (failed && connected_.load()) {
+      try {
+        owner_->DoException(*this, ec.message());
+      } catch (const std::exception& e) {
+        LogFmt("[%s] Error: %s", server_name_, e.what());
+      }
+    }
+    connected_ = false;
+    CloseSocket();
+    Finish();
+    return;
+  }
+  // Bytes arriving after Close() are no longer dispatched; the read goes on until the socket
+  // is closed, which is what ends the connection.
+  if (connected_.load()) reader_.Feed(recv_.data(), size);
+  StartRead();
+}
+
+bool TAsioConnection::OnGarbage(size_t waiting) {
+  TWorldGuard lock;
+  LogFmt("[%s] 不明なパケット%dバイトを破棄", server_name_, waiting);
+  return connected_.load();
+}
+
+bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
+  if (!connected_.load()) return false;
+  if (size == 0) {
+    LogFmt("[%s] \"%s\" からの空のパケットを破棄", server_name_, peer_ip_);
+    return true;
+  }
+  if (size == 1 && !ClientIdWithoutSeed(body[0])) {
+    LogFmt("[%s] \"%s\" からのシードのないパケットを破棄: PacketID %d", server_name_, peer_ip_,
+           body[0]);
+    return true;
+  }
+  TSession* session = Data;
+  if (session == nullptr) return false;
+  uint8_t id = session->LoadBody(body, size);
+  TWorldGuard lock;
+  try {
+    session->ParsePacket(*this, id);
+  } catch (const std::exception& e) {
+    LogFmt("[%s] Parse Error: PacketID %d Message %s", server_name_, id, e.what());
+  }
+  return connected_.load();
+}
+
+void TAsioConnection::Write(const uint8_t* data, size_t size) {
+  if (size == 0) return;
+  bool start = false;
+  size_t unsent = 0;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (!connected_.load()) return;
+    if (unsent_ + size <= kMaxUnsentBytes) {
+      pending_.insert(pending_.end(), data, data + size);
+      unsent_ += size;
+      start = !writing_;
+      if (start) writing_ = true;
+      unsent = 0;
+    } else {
+      unsent = unsent_;
+    }
+  }
+  if (start) {
+    auto self = shared_from_this();
+    asio::post(socket_.get_executor(), [self] { self->StartWrite(); });
+    return;
+  }
+  if (unsent > 0) {
+    LogFmt("[%s] \"%s\" への未送信データが%uバイトを超えたため切断", server_name_, peer_ip_,
+           kMaxUnsentBytes);
+    ForceClose();
+  }
+}
+
+void TAsioConnection::StartWrite() {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (socket_closed_ || pending_.empty()) {
+      writing_ = false;
+      return;
+    }
+    inflight_.clear();
+    inflight_.swap(pending_);
+  }
+  auto self = shared_from_this();
+  asio::async_write(socket_, asio::buffer(inflight_),
+                    [self](const asio::error_code& ec, size_t n) { self->OnWrite(ec, n); });
+}
+
+void TAsioConnection::OnWrite(const asio::error_code& ec, size_t size) {
+  bool more = false;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    unsent_ -= std::min(unsent_, size);
+    if (ec) {
+      writing_ = false;
+    } else {
+      more = !pending_.empty();
+      if (!more) writing_ = false;
+    }
+  }
+  if (ec) {
+    // The peer is gone; the pending read reports it and ends the connection.
+    connected_ = false;
+    CloseSocket();
+    return;
+  }
+  if (more) {
+    StartWrite();
+  } else if (close_after_write_) {
+    CloseSocket();
+  }
+}
+
+void TAsioConnection::Close() {
+  connected_ = false;
+  auto self = shared_from_this();
+  asio::post(socket_.get_executor(), [self] {
+    if (self->socket_closed_) return;
+    bool busy;
+    {
+      std::lock_guard<std::mutex> lock(self->queue_mutex_);
+      busy = self->writing_;
+    }
+    if (!busy) {
+      self->CloseSocket();
+      return;
+    }
+    // Let what was queued before the close reach the peer, but never wait long for it.
+    self->close_after_write_ = true;
+    self->close_timer_.expires_after(kCloseFlushTime);
+    self->close_timer_.async_wait([self](const asio::error_code& ec) {
+      if (!ec) self->CloseSocket();
+    });
+  });
+}
+
+void TAsioConnection::ForceClose() {
+  connected_ = false;
+  auto self = shared_from_this();
+  asio::post(socket_.get_executor(), [self] { self->CloseSocket(); });
+}
+
+void TAsioConnection::CloseSocket() {
+  if (socket_closed_) return;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    socket_closed_ = true;
+    pending_.clear();
+  }
+  asio::error_code ec;
+  close_timer_.cancel();
+  socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+  socket_.close(ec);
+}
+
+void TAsioConnection::Finish() {
+  try {
+    owner_->DoDisconnect(*this);
+  } catch (const std::exception& e) {
+    LogFmt("[%s] Error: %s", server_name_, e.what());
+  }
+  if (Data != nullptr) {
+    // A handler that did not reach the base disconnect handling still frees the session.
+    TWorldGuard lock;
+    delete Data;
+    Data = nullptr;
+  }
+  server_->Remove(this);
+  server_->Finished();
+}
+
+void TServer::Impl::Remove(const TConnection* conn) {
+  std::lock_guard<std::mutex> lock(list_mutex);
+  connections.remove_if([conn](const auto& c) { return static_cast<TConnection*>(c.get()) == conn; });
+}
+
+void TServer::Impl::Finished() {
+  std::lock_guard<std::mutex> lock(list_mutex);
+  --live;
+  list_cv.notify_all();
+}
+
+void TServer::Impl::StartAccept() {
+  auto self = shared_from_this();
+  acceptor->async_accept(
+      asio::make_strand(IoPool::Get().Context()),
+      [self](const asio::error_code& ec, asio::ip::tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || self->Closing()) return;
+        if (ec) {
+          LogFmt("[%s] 接続の受け付けに失敗: %s", self->name, ec.message());
+          self->retry_timer->expires_after(kAcceptRetryDelay);
+          self->retry_timer->async_wait([self](const asio::error_code& e) {
+            if (!e && !self->Closing()) self->StartAccept();
+          });
+          return;
+        }
+        auto conn = std::make_shared<TAsioConnection>(self, std::move(socket));
+        try {
+          conn->Data = self->owner->CreateSession().release();
+        } catch (const std::exception& e) {
+          LogFmt("[%s] Error: %s", self->name, e.what());
+        }
+        {
+          std::lock_guard<std::mutex> lock(self->list_mutex);
+          if (self->closing) {
+            delete conn->Data;
+            conn->Data = nullptr;
+            return;  // the socket closes with the connection object
+          }
+          self->connections.push_back(conn);
+          ++self->live;
+        }
+        conn->Start();
+        self->StartAccept();
+      });
+}
+
+TServer::TServer(std::string name, uint16_t port)
+    : FName(std::move(name)), FPort(port), FImpl(std::make_shared<Impl>(this, FName)) {}
+
+TServer::~TServer() { Close(); }
+
+void TServer::Open() {
+  if (FImpl->open) return;
+  IoPool& pool = IoPool::Get();
+  auto& io = pool.Context();
+  auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(asio::make_strand(io));
+  asio::error_code ec;
+  asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(), FPort);
+  acceptor->open(endpoint.protocol(), ec);
+  if (!ec) acceptor->set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) acceptor->bind(endpoint, ec);
+  if (!ec) acceptor->listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    throw std::runtime_error(Format("[%s] ポート%dを開けません: %s", FName, FPort, ec.message()));
+  }
+  FImpl->retry_timer = std::make_unique<asio::steady_timer>(acceptor->get_executor());
+  FImpl->acceptor = std::move(acceptor);
+  {
+    std::lock_guard<std::mutex> lock(FImpl->list_mutex);
+    FImpl->closing = false;
+  }
+  FImpl->open = true;
+  pool.Acquire();
+  asio::post(FImpl->acceptor->get_executor(), [impl = FImpl] { impl->StartAccept(); });
+}
+
+void TServer::Close() {
+  if (!FImpl->open) return;
+  Impl* impl = FImpl.get();
+  {
+    std::lock_guard<std::mutex> lock(impl->list_mutex);
+    impl->closing = true;
+  }
+  // The acceptor belongs to its strand: close it there and wait until that has happened.
+  std::promise<void> closed;
+  asio::post(impl->acceptor->get_executor(), [impl, &closed] {
+    asio::error_code ec;
+    impl->acceptor->close(ec);
+    impl->retry_timer->cancel();
+    closed.set_value();
+  });
+  closed.get_future().wait();
+
+  std::vector<std::shared_ptr<TAsioConnection>> all;
+  {
+    std::lock_guard<std::mutex> lock(impl->list_mutex);
+    all.assign(impl->connections.begin(), impl->connections.end());
+  }
+  for (auto& conn : all) conn->Close();
+  all.clear();
+  {
+    std::unique_lock<std::mutex> lock(impl->list_mutex);
+    impl->list_cv.wait(lock, [impl] { return impl->live == 0; });
+  }
+  impl->open = false;
+  IoPool::Get().Release();
+}
+
+int TServer::UserCount() const {
+  std::lock_guard<std::mutex> lock(FImpl->list_mutex);
+  return static_cast<int>(FImpl->connections.size());
+}
+
+void TServer::ForEachConnection(const std::function<void(TConnection&)>& fn) {
+  std::lock_guard<std::mutex> lock(FImpl->list_mutex);
+  for (auto& conn : FImpl->connections) fn(*conn);
+}
+
+void TServer::DoConnect(TConnection& context) {
+  TWorldGuard lock;
+  LogFmt("[%s] \"%s\" からの接続を開始", FName, context.PeerIP());
+}
+
+void TServer::DoDisconnect(TConnection& context) {
+  TWorldGuard lock;
+  LogFmt("[%s] \"%s\" からの接続を終了", FName, context.PeerIP());
+  delete context.Data;
+  context.Data = nullptr;
+  // Leaves the list under the world lock, so no walk of the list meets a freed session.
+  FImpl->Remove(&context);
+}
+
+void TServer::DoException(TConnection& context, const std::string& message) {
+  TWorldGuard lock;
+  if (!context.Connected()) return;
+  LogFmt("[%s] Error: %s", FName, message);
+  context.Close();
+}
+
+void TServer::Process(uint32_t) {}
+
+}  // namespace vornhal
