@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vornhal {
 
@@ -20,5 +21,9 @@ std::string CharaToJson(const TChara& tc);
 // Builds a character from file text, or nullopt when the file is rejected. The character is
 // not added to CharaList.
 std::unique_ptr<TChara> CharaFromJson(const std::string& text);
+
+// True when the name can be a file name in the save folder (not empty, no "/" or NUL, not "."
+// or ".."). A loaded file with another name is rejected; such a character is never written.
+bool IsUsableCharaFileName(std::string_view name);
 
 }  // namespace vornhal

@@ -1,0 +1,180 @@
+#include "data/common.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "data/database.h"
+#include "platform/files.h"
+#include "platform/log.h"
+#include "platform/text.h"
+
+namespace vornhal {
+
+TZLibData RuleData;
+std::string TempList;
+std::unordered_map<std::string, uint32_t> TempCRCs;
+std::unordered_map<std::string, std::string> TempFiles;
+std::string ScriptList;
+std::unordered_map<std::string, uint32_t> ScriptCRCs;
+std::unordered_map<std::string, std::string> ScriptFiles;
+
+namespace {
+
+// "(´・ω・｀)" in code page 932.
+constexpr char kBuiltInRule[] = "\x28\x81\x4C\x81\x45\x83\xD6\x81\x45\x81\x4D\x29";
+
+void PutU16(std::string& out, uint16_t v) {
+  out.push_back(static_cast<char>(v >> 8));
+  out.push_back(static_cast<char>(v));
+}
+
+void PutU32(std::string& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
+}
+
+void PutStr8(std::string& out, std::string_view bytes) {
+  out.push_back(static_cast<char>(bytes.size()));
+  out.append(bytes);
+}
+
+void SetU16(std::string& out, size_t at, uint16_t v) {
+  out[at] = static_cast<char>(v >> 8);
+  out[at + 1] = static_cast<char>(v);
+}
+
+// Reads the uncompressed temp index; throws FatalDataError when it ends early.
+class IndexReader {
+ public:
+  IndexReader(std::string_view data, std::string path) : data_(data), path_(std::move(path)) {}
+  uint16_t U16() {
+    Need(2);
+    uint16_t v = static_cast<uint16_t>((static_cast<unsigned char>(data_[pos_]) << 8) |
+                                       static_cast<unsigned char>(data_[pos_ + 1]));
+    pos_ += 2;
+    return v;
+  }
+  std::string Str8() {
+    Need(1);
+    size_t len = static_cast<unsigned char>(data_[pos_]);
+    ++pos_;
+    Need(len);
+    std::string s(data_.substr(pos_, len));
+    pos_ += len;
+    return s;
+  }
+
+ private:
+  void Need(size_t n) {
+    if (data_.size() - pos_ < n) {
+      throw FatalDataError("\"" + path_ + "\" が壊れています (索引が途中で終わっています)");
+    }
+  }
+  std::string_view data_;
+  std::string path_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+void ClearDataBlocks() {
+  RuleData = TZLibData{};
+  TempList.clear();
+  TempCRCs.clear();
+  TempFiles.clear();
+  ScriptList.clear();
+  ScriptCRCs.clear();
+  ScriptFiles.clear();
+}
+
+void LoadRuleText() {
+  const std::string path = DataDir + "db/Rule.txt";
+  std::optional<std::string> bytes;
+  if (FileExists(path)) bytes = ReadFile(path);
+  if (!bytes) {
+    bytes = std::string(kBuiltInRule, sizeof kBuiltInRule - 1);
+    Log("\"Rule.txt\" が見つからないため、規約文を生成しました。");
+  }
+  RuleData = MakeZLibData(*bytes);
+}
+
+void LoadTempData() {
+  const std::string dir = DataDir + "temp/";
+  const std::string path = dir + "temp02281004";
+  TempList.clear();
+  PutU16(TempList, 0);
+  if (!FileExists(path)) return;
+  auto raw = ReadFile(path);
+  if (!raw) throw FatalDataError("\"" + path + "\" を読み込めません");
+  if (raw->size() < 4) throw FatalDataError("\"" + path + "\" が壊れています (4 バイト未満です)");
+  std::string index;
+  try {
+    index = ZDecompress(std::string_view(*raw).substr(4));
+  } catch (const std::runtime_error& e) {
+    throw FatalDataError("\"" + path + "\" が壊れています (" + e.what() + ")");
+  }
+  IndexReader reader(index, path);
+  uint16_t count = reader.U16();
+  uint16_t listed = 0;
+  for (uint16_t i = 0; i < count; ++i) {
+    std::string name = reader.Str8();
+    std::string file_name = reader.Str8();
+    std::string file_path = dir + FromCP932(file_name);
+    if (!FileExists(file_path)) continue;
+    auto stored = ReadFile(file_path);
+    if (!stored) throw FatalDataError("\"" + file_path + "\" を読み込めません");
+    uint32_t crc = 0;
+    try {
+      crc = Crc32(ZDecompress(*stored));
+    } catch (const std::runtime_error& e) {
+      throw FatalDataError("\"" + file_path + "\" が壊れています (" + e.what() + ")");
+    }
+    PutStr8(TempList, name);
+    PutU32(TempList, crc);
+    std::string key = FromCP932(name);
+    TempCRCs[key] = crc;
+    TempFiles[key] = std::move(*stored);
+    ++listed;
+  }
+  SetU16(TempList, 0, listed);
+}
+
+void CreateScriptDataList() {
+  const std::string dir = DataDir + "script";
+  ScriptList.clear();
+  PutU16(ScriptList, 0);
+  if (!DirectoryExists(dir)) return;
+  std::vector<std::filesystem::path> files;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    if (!entry.is_regular_file(ec)) continue;
+    const auto& p = entry.path();
+    if (LowerAscii(p.extension().string()) != ".xml") continue;
+    files.push_back(p);
+  }
+  std::sort(files.begin(), files.end());
+  uint16_t count = 0;
+  for (const auto& p : files) {
+    std::string name = p.stem().string();
+    std::string wire_name = ToCP932(name);
+    if (wire_name.size() > 255) {
+      LogFmt("Error: スクリプト名が長すぎます \"%s\"", name);
+      continue;
+    }
+    auto bytes = ReadFile(p.string());
+    if (!bytes) {
+      LogFmt("Error: \"%s\" を読み込めません", p.string());
+      continue;
+    }
+    std::string text = ToCP932(FromUTF16LE(*bytes));
+    uint32_t crc = Crc32(text);
+    ScriptCRCs[name] = crc;
+    ScriptFiles[name] = ZCompress(text);
+    PutStr8(ScriptList, wire_name);
+    PutU32(ScriptList, crc);
+    ++count;
+  }
+  SetU16(ScriptList, 0, count);
+}
+
+}  // namespace vornhal
