@@ -1,8 +1,13 @@
 // The Multi server: version check, server list, rules text, cached data, accounts and login.
 #pragma once
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "data/zlib_data.h"
+#include "net/packet.h"
 #include "net/server.h"
 
 namespace vornhal {
@@ -19,12 +24,81 @@ class TMultiSession : public TSession {
  public:
   using TSession::TSession;
   void ParsePacket(TConnection& context, uint8_t packet_id) override;
+
+ private:
+  void CreateAccount(TConnection& context);
+  void SetAppearance(TConnection& context);
+  void LoginChara(TConnection& context);
+  void ChangePassword(TConnection& context);
+  void TempData(TConnection& context);
+  void ServerList(TConnection& context);
+  void WebRequest(TConnection& context);
+  void Script(TConnection& context);
 };
+
+// The lowest client version the server accepts.
+inline constexpr uint16_t kLowestClientVersion = 2850;
 
 // The three server lists, built once at start-up after the addresses are known.
 extern TZLibData ServerListGlobal;
 extern TZLibData ServerListLocal;
 extern TZLibData ServerListLoopback;
 void BuildServerLists();
+// The uncompressed bytes of one server list naming the Multi server at address:port.
+std::string ServerListBytes(std::string_view address, uint16_t port, std::string_view date);
+// The local date as "2017年11月9日" (no leading zeros).
+std::string ServerListDate();
+
+// --- addresses ---
+// Four dot-separated decimal numbers 0..255, nothing else.
+bool ParseIPv4(std::string_view text, uint8_t octets[4]);
+// 10.0.0.0/8, 172.16.0.0/12 and 192.168.0.0/16; text that is no address is not private.
+bool IsPrivateAddress(std::string_view ip);
+// The address a client at peer_ip is told to use: "127.0.0.1" for loopback, LocalIP for a
+// private peer, GlobalIP otherwise.
+std::string ServerAddressFor(std::string_view peer_ip);
+// The server list for a client at peer_ip, by the same rule.
+const TZLibData& ServerListFor(std::string_view peer_ip);
+// The address as the u32 whose big-endian bytes are the octets reversed (a.b.c.d -> d c b a);
+// text that is no address gives 0xFFFFFFFF.
+uint32_t IPToAddr(std::string_view ip);
+
+// --- passwords and account names ---
+// Lowercase hexadecimal SHA-1 of the UTF-8 bytes (40 digits).
+std::string PasswordDigest(std::string_view password);
+// Digests compare equal ignoring the case of A-Z.
+bool SameDigest(std::string_view a, std::string_view b);
+// A name may become a save file name: no control character, none of " * / : < > ? \ |, and
+// name + ".json" fits in a file name (255 bytes).
+bool IsUsableAccountName(std::string_view name);
+
+// --- zone login tickets ---
+// A successful Multi login entitles the character to one zone login from the same peer
+// address within kZoneTicketLifetime ms. World lock held.
+inline constexpr uint32_t kZoneTicketLifetime = 60000;
+void IssueZoneTicket(std::string_view chara_name, std::string_view peer_ip, uint32_t tick);
+// True (and the ticket used up) when a valid ticket exists for that name and address.
+bool ConsumeZoneTicket(std::string_view chara_name, std::string_view peer_ip, uint32_t tick);
+void ClearZoneTickets();
+
+// A shared handle on a connection for TChara::Context. It does not own the connection: the
+// disconnect handlers clear Context before the connection goes away.
+TContextPtr ContextHandle(TConnection& context);
+
+// --- Multi packets ---
+TPacket SGreetingPacket();                                             // 126
+TPacket SVersionResultPacket(uint8_t kind, std::string_view peer_ip);  // 0 (kinds 0 and 2)
+TPacket SResultPacket(uint8_t code, std::string_view text);            // 2
+// 3: the server at `address`:`port`; the login answer adds the character's name.
+TPacket SServerInfoPacket(std::string_view address, uint16_t port,
+                          std::optional<std::string_view> name = std::nullopt);
+// 24: kind 0 the temp data list, kind 1 one file by key.
+TPacket STempDataPacket(uint8_t kind, std::string_view key = {});
+TPacket SServerListPacket(const TZLibData& list);                      // 86
+TPacket SRulePacket(uint8_t kind);                                     // 96 kinds 0 and 1
+
+// The ports the servers listen on (the running server's, else the configured one).
+uint16_t MultiServerPort();
+uint16_t ZoneServerPort();
 
 }  // namespace vornhal
