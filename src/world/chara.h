@@ -83,21 +83,32 @@ class TChara : public TActionObject {
   void Revive() override;
   void Die() override;
 
+  // Puts at most 65535 (one item's count) on the ground per call; Glod goes down by exactly
+  // what lies there.
   void DropGlod(uint32_t value);
   void PickItem(uint32_t object_id);
   TPortal* IsInPortal() const;
 
   // The connection to send to, or null while not attached.
   TConnection* Conn() const { return Context.get(); }
+
+ private:
+  // A type-3 system message to this character's connection.
+  void Tell(const std::string& text) const;
 };
 
 class TCharaList : public TMapObjectList<TChara> {
  public:
   TCharaList() : TMapObjectList<TChara>(true) {}
 
-  // Adds to the list and the name dictionary; DuplicateKeyError on a taken id or name.
+  // Adds to the list and the name dictionary; DuplicateKeyError naming a taken id or name
+  // (nothing is added then, and the caller keeps tc).
   int Add(TChara* tc);
+  // These keep the name dictionary in step with the list (they hide the plain list's).
   void Delete(int index);
+  int Remove(TChara* tc);
+  TChara* Extract(TChara* tc);
+  void DeleteByID(uint32_t object_id);
   bool TryGetValue(std::string_view chara_name, TChara*& chara) const;
   bool TryGetValue(uint32_t object_id, TChara*& chara) const {
     return TMapObjectList<TChara>::TryGetValue(object_id, chara);

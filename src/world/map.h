@@ -36,22 +36,31 @@ class TMap {
 
   bool Loaded() const { return FLoaded; }
   void Load();
+  // Unloading destroys the dropped items lying in the blocks (the map owns them); mobs stay
+  // in MList, NPCs and portals in their own lists.
   void Unload(bool forced);
 
-  // True when (x, y) lies in the block grid, that is x <= Width + 3 and y <= Height + 3
-  // (BlockWidth = Width div 4 + 1). Every operation that indexes blocks by a position uses it.
+  // True when (x, y) lies in the block grid: x div 4 <= Width div 4 and y div 4 <= Height div 4
+  // (BlockWidth = Width div 4 + 1), so every cell from (0, 0) to (Width, Height) is inside.
+  // It does not depend on the grid being built. Every operation that indexes blocks by a
+  // position uses it; positions outside are refused, never clamped.
   bool InGrid(int x, int y) const;
   // The block under a cell, or null outside the grid or when the map is not loaded.
   TMapBlock* BlockAt(int x, int y) const;
   // The block at block coordinates, or null outside the grid or when not loaded.
   TMapBlock* Block(int bx, int by) const;
 
-  void AddChara(TChara* tc);
+  // Loads the map and lists tc in the map and in the block under its Point. Refused (false,
+  // nothing listed) when tc's Point is outside the grid.
+  bool AddChara(TChara* tc);
   void DeleteChara(TChara* tc);
-  // The caller makes sure (new_x, new_y) is InGrid.
-  void MoveChara(TChara* tc, uint16_t new_x, uint16_t new_y);
+  // Moves tc within the map and exchanges the view packets. Refused (false, nothing sent,
+  // Point unchanged) when (new_x, new_y) is outside the grid; callers check InGrid first.
+  bool MoveChara(TChara* tc, uint16_t new_x, uint16_t new_y);
 
-  void AddItem(TDroppedItem* item);
+  // Lists the item in the block under its Point. Refused (false) when the map is not loaded
+  // or the Point is outside the grid; the caller then still owns the item.
+  bool AddItem(TDroppedItem* item);
   void DeleteItem(TDroppedItem* item);
   TDroppedItem* GetItem(uint32_t object_id, const TMapPoint& point) const;
 
@@ -85,6 +94,8 @@ class TMap {
   int DatHeight = 0;
   std::vector<uint8_t> dat;  // index x * DatHeight + y
   uint8_t Dat(int x, int y) const { return dat[static_cast<size_t>(x) * DatHeight + y]; }
+  // The cell attribute, or false when (x, y) lies outside the grid file's own dimensions.
+  bool DatWalkable(int x, int y) const;
 
  private:
   std::vector<std::unique_ptr<TMapBlock>> Blocks;  // [bx * BlockHeight + by]
