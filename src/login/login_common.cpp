@@ -83,6 +83,7 @@ std::string PasswordDigest(std::string_view password) {
 bool SameDigest(std::string_view a, std::string_view b) { return EqualsIgnoreAsciiCase(a, b); }
 
 bool IsUsableAccountName(std::string_view name) {
+  if (name == "." || name == "..") return false;  // not a file name of their own
   for (char ch : name) {
     auto c = static_cast<unsigned char>(ch);
     if (c < 0x20) return false;

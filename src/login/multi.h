@@ -69,7 +69,7 @@ std::string PasswordDigest(std::string_view password);
 // Digests compare equal ignoring the case of A-Z.
 bool SameDigest(std::string_view a, std::string_view b);
 // A name may become a save file name: no control character, none of " * / : < > ? \ |, and
-// name + ".json" fits in a file name (255 bytes).
+// name + ".json" fits in a file name (255 bytes); "." and ".." are refused too.
 bool IsUsableAccountName(std::string_view name);
 
 // --- zone login tickets ---

@@ -1,10 +1,13 @@
 // The Zone server: the game world's protocol.
 #pragma once
 #include <memory>
+#include <string>
 
 #include "net/server.h"
 
 namespace vornhal {
+
+class TChara;
 
 class TZoneServer : public TServer {
  public:
@@ -14,10 +17,47 @@ class TZoneServer : public TServer {
   void Process(uint32_t tick) override;              // automatic revival
 };
 
+// A dead character is revived once the clock has passed its DeadTime by this many ms.
+inline constexpr uint32_t kReviveDelay = 30000;
+
 class TZoneSession : public TSession {
  public:
   using TSession::TSession;
   void ParsePacket(TConnection& context, uint8_t packet_id) override;
+
+  // Takes the session's character out of the world: off its map, out of view, logged out,
+  // revived if dead and saved. Does nothing without a character. World lock held.
+  void Logout(TConnection& context);
+
+ private:
+  // The session's character; raises an error (a parse error for the session) before a zone
+  // login, so such a handler never touches the world.
+  TChara& RequireChara() const;
+  std::string ServerName() const;
+
+  // Entering, moving, talking.
+  void ZoneLogin(TConnection& context);
+  void Step(TConnection& context);
+  void Turn();
+  void PathMove();
+  void Chat(TConnection& context);
+  void Whisper(TConnection& context);
+
+  // Items, slots and shop.
+  void DropItem();
+  void UseItem();
+  void Unequip();
+  void ItemShop(TConnection& context);
+  void ChangeSlot();
+
+  // Dialogs, boards and queries.
+  void ObjectInfo(TConnection& context);
+  void ScriptReply(TConnection& context);
+  void BulletinBoard();
+  void HPInfo(TConnection& context);
+  void Attack();
+  void Motion();
+  void StatUp(TConnection& context);
 };
 
 }  // namespace vornhal

@@ -1,0 +1,348 @@
+// The Zone server and its session: dispatch, entering the world, moving, talking, leaving.
+#include "zone/zone.h"
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <vector>
+
+#include "data/chara_store.h"
+#include "gm/debug_command.h"
+#include "login/multi.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/world_lock.h"
+#include "world/globals.h"
+#include "world/npc.h"
+#include "world/packets.h"
+
+namespace vornhal {
+
+std::unique_ptr<TSession> TZoneServer::CreateSession() {
+  return std::make_unique<TZoneSession>(this);
+}
+
+void TZoneServer::DoDisconnect(TConnection& context) {
+  {
+    TWorldGuard guard;
+    if (auto* session = dynamic_cast<TZoneSession*>(context.Data)) {
+      try {
+        session->Logout(context);
+      } catch (const std::exception& e) {
+        LogFmt("[%s] Error: %s", Name(), e.what());
+      }
+    }
+  }
+  TServer::DoDisconnect(context);
+}
+
+void TZoneServer::Process(uint32_t tick) {
+  TServer::Process(tick);
+  std::vector<TChara*> due;
+  ForEachConnection([&](TConnection& conn) {
+    TSession* session = conn.Data;
+    TChara* tc = session != nullptr ? session->Chara() : nullptr;
+    if (tc != nullptr && tc->Login && tc->IsDead && Elapsed(tc->DeadTime, tick) > kReviveDelay) {
+      due.push_back(tc);
+    }
+  });
+  // Revived after the walk: Revive sends packets, which must not run under the list lock.
+  for (TChara* tc : due) tc->Revive();
+}
+
+std::string TZoneSession::ServerName() const {
+  return Server() != nullptr ? Server()->Name() : std::string("Zone");
+}
+
+TChara& TZoneSession::RequireChara() const {
+  TChara* tc = Chara();
+  if (tc == nullptr) throw std::runtime_error("キャラクターがログインしていません");
+  return *tc;
+}
+
+void TZoneSession::ParsePacket(TConnection& context, uint8_t packet_id) {
+  switch (packet_id) {
+    case 7: {  // CPickItemPacket
+      TChara& tc = RequireChara();
+      tc.PickItem(ReadLong());
+      break;
+    }
+    case 8:
+      DropItem();
+      break;
+    case 9: {  // CDropGlodPacket
+      TChara& tc = RequireChara();
+      tc.DropGlod(ReadLong());
+      break;
+    }
+    case 11:  // CServerInfoRequestPacket
+      SServerInfoPacket(ServerAddressFor(context.PeerIP()), MultiServerPort()).SendTo(&context);
+      break;
+    case 14:
+      Chat(context);
+      break;
+    case 16:
+      ZoneLogin(context);
+      break;
+    case 17:
+      Turn();
+      break;
+    case 19:
+      Attack();
+      break;
+    case 25:
+      Whisper(context);
+      break;
+    case 28:
+      UseItem();
+      break;
+    case 29:
+      Motion();
+      break;
+    case 31:
+      Unequip();
+      break;
+    case 45:
+      ItemShop(context);
+      break;
+    case 48:
+      ChangeSlot();
+      break;
+    case 51:
+      Step(context);
+      break;
+    case 53:  // CSignalRequestPacket
+      ReadLong();
+      SSignalPacket(2).SendTo(&context);
+      break;
+    case 61:  // CBattleMatchListPacket
+      SMessagePacket(8, "今はバトルマッチリストが見られません。").SendTo(&context);
+      break;
+    case 67:
+      ObjectInfo(context);
+      break;
+    case 68:
+      HPInfo(context);
+      break;
+    case 71:
+      StatUp(context);
+      break;
+    case 84:
+      PathMove();
+      break;
+    case 101:  // CIgnoredPacket
+      ReadByte();
+      ReadByte();
+      break;
+    case 108:
+      ScriptReply(context);
+      break;
+    case 114:  // CWebBoardPacket
+      LogFmt("CWebBoardPacket: type %u", ReadByte());
+      break;
+    case 124:
+      BulletinBoard();
+      break;
+    default:
+      break;
+  }
+}
+
+void TZoneSession::ZoneLogin(TConnection& context) {
+  ReadByte();
+  ReadShortStr();
+  std::string name = ReadShortStr();
+  TChara* tc = nullptr;
+  if (!CharaList->TryGetValue(name, tc)) return;
+  const std::string ip = context.PeerIP();
+  auto refuse = [&](const char* reason) {
+    LogFmt("[%s] キャラクター \"%s\" (%s) のゾーンログインを拒否しました: %s", ServerName(),
+           tc->FName, ip, reason);
+  };
+  if (Chara() != nullptr) {
+    refuse("この接続は既にキャラクターを使っています");
+    return;
+  }
+  if (!ConsumeZoneTicket(tc->FName, ip, TickCount())) {
+    refuse("ログインサーバーでの認証がありません");
+    return;
+  }
+  TConnection* other = tc->Conn();
+  if (tc->Login && other != nullptr && other != &context) {
+    auto* other_session = dynamic_cast<TZoneSession*>(other->Data);
+    if (other_session != nullptr && other_session->Chara() == tc) {
+      if (other->Connected()) {
+        refuse("既に別の接続でゲーム中です");
+        return;
+      }
+      // That connection is closing and its disconnect handling has not run yet: take the
+      // character off the map now, so it is never listed twice; that handling then finds no
+      // character.
+      if (tc->Map != nullptr) tc->Map->DeleteChara(tc);
+      SendObjectRemoval(tc);
+      other_session->SetChara(nullptr);
+    }
+    // Otherwise Login was set by the Multi login, whose connection hands the character over.
+  }
+  TMap* map = tc->Map;
+  if (map == nullptr || !map->InGrid(tc->Point.X, tc->Point.Y)) {
+    refuse("位置がマップの外です");
+    return;
+  }
+
+  tc->Context = ContextHandle(context);
+  SetChara(tc);
+  tc->Login = true;
+  map->AddChara(tc);
+
+  for (int n = 1; n <= 10; ++n) SSkillPacket(1, n).SendTo(&context);
+  for (int n = 0; n <= 3; ++n) SSkillPacket(6, n).SendTo(&context);
+  const TEquipments& equipments = tc->Equipments();
+  for (int i = 0; i < equipments.Count(); ++i) {
+    const TEquipmentSlot* slot = equipments.GetItem(i);
+    if (slot->Item() != nullptr) SEquipItemPacket(slot->SlotIndex(), *slot->Item()).SendTo(&context);
+  }
+  SStatusPacket(*tc, 0x0278).SendTo(&context);
+  SEnterValuesPacket(15).SendTo(&context);
+  const TInventory& inventory = tc->Inventory();
+  for (int i = 0; i < inventory.Count(); ++i) {
+    const TInventorySlot* slot = inventory.GetItem(i);
+    if (slot->Item() != nullptr) {
+      SInventoryItemPacket(slot->SlotIndex(), *slot->Item()).SendTo(&context);
+    }
+  }
+  SEnterSetupPacket().SendTo(&context);
+  SPlayerInfoPacket(*tc).SendTo(&context);
+  SMapInfoPacket(*map).SendTo(&context);
+  SSoundPacket(*map).SendTo(&context);
+  SSignalPacket(1).SendTo(&context);
+  SPlayerPositionPacket(*tc).SendTo(&context);
+  SWeatherPacket(*map).SendTo(&context);
+  SStatusPacket(*tc, 0x0060).SendTo(&context);
+  SCharaAppearPacket(*tc).SendTo(&context);
+  SEnterEndPacket().SendTo(&context);
+
+  SendSystemMessage(&context, 3, Format("[%s %s]", "Vornhal", "Ver.0.2.5"), false);
+  SendSurroundings(tc);
+  SendSystemMessage(&context, 3, Format("[%s]さんがログインしました", tc->FName), true);
+  LogFmt("[Zone] キャラクター \"%s\" がログイン", tc->FName);
+}
+
+void TZoneSession::Logout(TConnection& context) {
+  TChara* tc = Chara();
+  if (tc == nullptr) return;
+  SetChara(nullptr);
+  tc->Login = false;
+  if (tc->Map != nullptr) tc->Map->DeleteChara(tc);
+  SendObjectRemoval(tc);
+  SendSystemMessage(&context, 3, Format("[%s]さんがログアウトしました", tc->FName), true);
+  tc->ATarget = nullptr;
+  if (tc->IsDead) tc->Revive();
+  // The connection goes away after this; nothing may keep naming it.
+  if (tc->Conn() == &context) tc->Context.reset();
+  SaveChara(tc);
+}
+
+void TZoneSession::Step(TConnection& context) {
+  TChara& tc = RequireChara();
+  uint8_t dir = ReadByte();
+  uint8_t sequence = ReadByte();
+  ReadByte();
+  if (dir <= 7 && tc.Map != nullptr) {
+    int x = tc.Point.X + kDirDX[dir];
+    int y = tc.Point.Y + kDirDY[dir];
+    // A cell outside the block grid (off the map's edge) moves nothing.
+    if (x >= 0 && y >= 0 && x <= 0xFFFF && y <= 0xFFFF && tc.Map->InGrid(x, y)) {
+      tc.Map->MoveChara(&tc, static_cast<uint16_t>(x), static_cast<uint16_t>(y));
+    }
+  }
+  SMoveAckPacket(tc, sequence).SendTo(&context);
+  SCharaMovePacket(tc).SendToBlock(&tc, false);
+  TPortal* portal = tc.IsInPortal();
+  if (portal != nullptr && portal->DestMap != nullptr) {
+    tc.Dir = portal->Dir;
+    ChangeMap(&tc, portal->DestMap, portal->DestPoint.X, portal->DestPoint.Y);
+  }
+}
+
+void TZoneSession::Turn() {
+  TChara& tc = RequireChara();
+  uint8_t dir = ReadByte();
+  if (dir > 7) return;
+  tc.Dir = dir;
+  SDirectionPacket(tc).SendToBlock(&tc, false);
+}
+
+void TZoneSession::PathMove() {
+  TChara& tc = RequireChara();
+  // The whole report is read before anything changes, so a short body changes nothing.
+  uint16_t x = ReadWord();
+  uint16_t y = ReadWord();
+  uint8_t dir = ReadByte();
+  uint8_t count = ReadByte();
+  std::vector<uint8_t> steps(count);
+  if (count > 0) ReadBuffer(steps.data(), count);
+  uint16_t next_x = ReadWord();
+  uint16_t next_y = ReadWord();
+  uint8_t next_dir = ReadByte();
+
+  TMap* map = tc.Map;
+  if (map != nullptr && map->InGrid(x, y)) {
+    // Keep the character listed in the block under its position; the path report itself
+    // carries the movement to the others, so no view packets are exchanged here.
+    if (map->Loaded()) {
+      TMapBlock* from = map->BlockAt(tc.Point.X, tc.Point.Y);
+      TMapBlock* to = map->BlockAt(x, y);
+      if (from != to && from != nullptr && to != nullptr) {
+        auto it = std::find(from->CList.begin(), from->CList.end(), &tc);
+        if (it != from->CList.end()) {
+          from->CList.erase(it);
+          to->CList.push_back(&tc);
+        }
+      }
+    }
+    tc.Point = TMapPoint{x, y};
+  }
+  tc.Dir = dir;
+  tc.NextPoint = TMapPoint{next_x, next_y};
+  tc.NextDir = next_dir;
+  SPathMovePacket(tc, steps).SendToBlock(&tc, false);
+}
+
+void TZoneSession::Chat(TConnection& context) {
+  TChara& tc = RequireChara();
+  uint8_t chat_type = ReadByte();
+  std::string text = ReadShortStr();
+  if (text.empty()) return;
+  if (text[0] == '@') {
+    if (text.size() >= 2) DoDebugCommand(*this, context, &tc, text.substr(1));
+    return;
+  }
+  SChatPacket(chat_type, tc, text).SendToBlock(&tc, true);
+}
+
+void TZoneSession::Whisper(TConnection& context) {
+  TChara& tc = RequireChara();
+  ReadByte();
+  std::string target_name = ReadShortStr();
+  std::string text = ReadShortStr();
+  if (target_name == "!!" || target_name == "!1" || target_name == "!2") return;
+  TChara* target = nullptr;
+  if (!CharaList->TryGetValue(target_name, target)) {
+    SMessagePacket(0, Format("存在しないキャラクターです (%s)", text)).SendTo(&context);
+    return;
+  }
+  // Login is also set between a Multi login and the zone login; such a character is not in
+  // the world yet, and its connection is no Zone connection.
+  TConnection* target_conn = target->Conn();
+  bool in_world = target->Login && target_conn != nullptr &&
+                  dynamic_cast<TZoneSession*>(target_conn->Data) != nullptr &&
+                  target_conn->Data->Chara() == target;
+  if (!in_world) {
+    SMessagePacket(0, Format("ログインしていないキャラクターです (%s)", text)).SendTo(&context);
+    return;
+  }
+  SMessagePacket(0, Format("%s> %s", tc.FName, text)).SendTo(&context, target_conn);
+}
+
+}  // namespace vornhal
