@@ -1,0 +1,181 @@
+#include "shell/ini_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+
+#include "platform/text.h"
+
+namespace vornhal {
+
+namespace {
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+}  // namespace
+
+std::optional<int32_t> ParseIniInteger(const std::string& text) {
+  std::string s = Trim(text);
+  if (s.empty()) return std::nullopt;
+  bool negative = false;
+  size_t i = 0;
+  if (s[i] == '+' || s[i] == '-') {
+    negative = s[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (s.compare(i, 1, "$") == 0) {
+    base = 16;
+    i += 1;
+  } else if (s.compare(i, 2, "0x") == 0 || s.compare(i, 2, "0X") == 0) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= s.size()) return std::nullopt;
+  int64_t value = 0;
+  for (; i < s.size(); ++i) {
+    char c = s[i];
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = value * base + digit;
+    if (value > int64_t{1} << 32) return std::nullopt;
+  }
+  if (negative) value = -value;
+  if (base == 16 && !negative && value <= std::numeric_limits<uint32_t>::max()) {
+    // Hexadecimal spells the 32 bits, so $FFFFFFFF is -1.
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+  }
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(value);
+}
+
+TIniFile::Line TIniFile::Parse(const std::string& text, const std::string& current_section) {
+  Line line;
+  line.text = text;
+  line.section = current_section;
+  std::string t = Trim(text);
+  if (t.empty() || t[0] == ';' || t[0] == '#') return line;
+  if (t[0] == '[') {
+    size_t close = t.find(']');
+    if (close != std::string::npos) {
+      line.header = true;
+      line.section = Trim(t.substr(1, close - 1));
+    }
+    return line;
+  }
+  size_t eq = t.find('=');
+  if (eq == std::string::npos) return line;
+  line.key = Trim(t.substr(0, eq));
+  line.is_key = !line.key.empty();
+  return line;
+}
+
+TIniFile::TIniFile(const std::string& text) {
+  std::string section;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    std::string raw = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    Line line = Parse(raw, section);
+    if (line.header) section = line.section;
+    lines_.push_back(std::move(line));
+    if (end == std::string::npos) break;
+    pos = end + 1;
+  }
+}
+
+std::optional<std::string> TIniFile::ReadString(const std::string& section,
+                                                const std::string& key) const {
+  for (const Line& line : lines_) {
+    if (line.is_key && EqualsIgnoreAsciiCase(line.section, section) &&
+        EqualsIgnoreAsciiCase(line.key, key)) {
+      size_t eq = line.text.find('=');
+      return Trim(line.text.substr(eq + 1));
+    }
+  }
+  return std::nullopt;
+}
+
+int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,
+                              int32_t def) const {
+  auto text = ReadString(section, key);
+  if (!text) return def;
+  return ParseIniInteger(*text).value_or(def);
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+  return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+bool TIniFile::SectionExists(const std::string& section) const {
+  for (const Line& line : lines_) {
+    if (line.header && EqualsIgnoreAsciiCase(line.section, section)) return true;
+  }
+  return false;
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+  const std::string text = key + "=" + value;
+  for (Line& line : lines_) {
+    if (line.is_key && EqualsIgnoreAsciiCase(line.section, section) &&
+        EqualsIgnoreAsciiCase(line.key, key)) {
+      line.text = text;
+      return;
+    }
+  }
+  for (size_t h = 0; h < lines_.size(); ++h) {
+    if (!lines_[h].header || !EqualsIgnoreAsciiCase(lines_[h].section, section)) continue;
+    // After the last non-blank line of the section's first appearance.
+    size_t last = h;
+    for (size_t i = h + 1; i < lines_.size() && !lines_[i].header; ++i) {
+      if (!Trim(lines_[i].text).empty()) last = i;
+    }
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                  Parse(text, lines_[h].section));
+    return;
+  }
+  Line header = Parse("[" + section + "]", section);
+  lines_.push_back(header);
+  lines_.push_back(Parse(text, header.section));
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int32_t value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+  std::erase_if(lines_, [&](const Line& line) {
+    return line.is_key && EqualsIgnoreAsciiCase(line.section, section) &&
+           EqualsIgnoreAsciiCase(line.key, key);
+  });
+}
+
+std::string TIniFile::Text() const {
+  std::string out;
+  for (const Line& line : lines_) {
+    out += line.text;
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace vornhal

@@ -1,0 +1,197 @@
+#include "shell/shell.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "data/chara_store.h"
+#include "data/common.h"
+#include "data/database.h"
+#include "login/multi.h"
+#include "net/packet.h"
+#include "net/server.h"
+#include "platform/address.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/http.h"
+#include "platform/log.h"
+#include "platform/priority.h"
+#include "platform/random.h"
+#include "platform/settings.h"
+#include "platform/signals.h"
+#include "platform/upnp.h"
+#include "shell/main_loop.h"
+#include "shell/settings_file.h"
+#include "world/exp_table.h"
+#include "world/map_object.h"
+#include "zone/zone.h"
+
+namespace vornhal {
+
+std::string Banner() {
+  return "                 _,,..,,,_\n"
+         "            ,.‐'\"        `'‐.,      ＿＿\n"
+         "          ／  ,ｨ''\"\"\"''ｰ-､   ＼  ／    ＼\n"
+         "         /   /  ◆    ◆  ＼    Ｖ  ∧  ∧ |\n"
+         "        |   |    ＿＿     | -------------------------\n"
+         "rヶﾊl　ｃ⌒r─+⌒ｃﾊヽ〉　Vornhal Ver.0.2.5\n"
+         "        ＼  ヽ、 ￣￣  ノ  / -------------------------\n"
+         "          ＼  `'ｰ--‐''  ／\n"
+         "            ＼ ＿＿＿ ／    stand-alone world server\n"
+         "             ｜     ｜\n"
+         "            ／       ＼     Multi / Zone / Http\n"
+         "           (＿＿＿＿＿)\n"
+         "        ~~~~~~~~~~~~~~~~~~~~~~\n";
+}
+
+namespace {
+
+std::string ExecutablePath() {
+  std::error_code ec;
+  auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string("vornhal") : path.string();
+}
+
+// Frees the two listening servers: closing each waits for its connections' disconnect
+// handling, so connected characters are logged out and saved there.
+void FreeServers() {
+  for (TServer** server : {&MultiServer, &ZoneServer}) {
+    if (*server == nullptr) continue;
+    (*server)->Close();
+    delete *server;
+    *server = nullptr;
+  }
+}
+
+template <typename T>
+void OpenServer(TServer*& global, const char* name, uint16_t port) {
+  // The global is set before listening, so the first connection already finds it.
+  global = new T(name, port);
+  try {
+    global->Open();
+  } catch (...) {
+    delete global;
+    global = nullptr;
+    throw;
+  }
+}
+
+}  // namespace
+
+std::string BaseFolder(const TShellOptions& options) {
+  std::string base = options.root.empty()
+                         ? std::filesystem::path(ExecutablePath()).parent_path().string()
+                         : options.root;
+  if (base.empty()) base = ".";
+  if (base.back() != '/') base.push_back('/');
+  return base;
+}
+
+std::string SettingsPath(const TShellOptions& options) {
+  return BaseFolder(options) + std::filesystem::path(ExecutablePath()).stem().string() + ".ini";
+}
+
+int RunServer(const TShellOptions& options) {
+  if (!InstallStopHandlers()) return 1;
+  SetConsoleTitle(kVersionText);
+  ConsoleWrite(Banner());
+  Log("Vornhal起動中...");
+  SeedRandomFromClock();
+  // Sleeps here are already millisecond-accurate; there is no timer resolution to request.
+
+  DataDir = BaseFolder(options) + "VornhalData/";
+  try {
+    LoadSettings(SettingsPath(options));
+  } catch (const std::exception& e) {
+    Log(e.what());
+    return 1;
+  }
+  if (!SetProcessPriority(Priority)) {
+    LogFmt("プロセスの優先度を変更できません (Priority=%d)", Priority);
+  }
+
+  LocalIP = options.local_ip.empty() ? FindLocalIP() : options.local_ip;
+  if (LocalIP.empty()) {
+    Log("ローカルIPアドレスの取得に失敗");
+    return 1;
+  }
+  GlobalIP = options.global_ip.empty() ? FindGlobalIP() : options.global_ip;
+  if (GlobalIP.empty()) {
+    Log("グローバルIPアドレスの取得に失敗");
+    return 1;
+  }
+  const bool upnp = !options.no_upnp;
+  if (upnp) {
+    AddPortMappings();
+  } else {
+    Log("UPnPによるポートの転送は行いません");
+  }
+
+  bool database = false;
+  std::unique_ptr<THttpCheckServer> http;
+  try {
+    InitDatabase();
+    database = true;
+    ResetObjectIDs();
+    InitExpTable();
+    LoadDatabase();
+    LoadRuleText();
+    LoadTempData();
+    CreateScriptDataList();
+    PacketKeyLength = static_cast<int>(PacketKey.size());
+    StopRequested = false;  // a stop asked for while loading is forgotten
+    OpenServer<TMultiServer>(MultiServer, "Multi", MultiPort);
+    OpenServer<TZoneServer>(ZoneServer, "Zone", ZonePort);
+    http = std::make_unique<THttpCheckServer>();
+    http->Open(HttpPort);
+    BuildServerLists();
+  } catch (const std::exception& e) {
+    if (dynamic_cast<const FatalDataError*>(&e) != nullptr) {
+      LogFmt("データの読み込みに失敗したため起動を中止します: %s", e.what());
+    } else {
+      LogFmt("起動を中止します: %s", e.what());
+    }
+    http.reset();
+    FreeServers();
+    if (database) FreeDatabase();
+    if (upnp) RemovePortMappings();
+    return 1;
+  }
+  LogFmt("サーバー起動 [%s (%s)]", "Vornhal", GlobalIP);
+
+  int status = 0;
+  TMainLoopHooks hooks;
+  hooks.clock = [] { return TickCount(); };
+  hooks.sleep = [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  hooks.process = [](uint32_t tick) {
+    MultiServer->Process(tick);
+    ZoneServer->Process(tick);
+  };
+  hooks.save = [] { SaveCharaList(); };
+  hooks.stop = [] { return StopRequested.load(); };
+  try {
+    RunMainLoop(hooks);
+  } catch (const std::exception& e) {
+    LogFmt("メインループでエラーが発生しました: %s", e.what());
+    status = 1;
+  }
+
+  FreeServers();
+  http->Close();
+  http.reset();
+  try {
+    SaveCharaList();
+  } catch (const std::exception& e) {
+    LogFmt("キャラクターの保存に失敗: %s", e.what());
+    status = 1;
+  }
+  FreeDatabase();
+  if (upnp) RemovePortMappings();
+  Log("Vornhalを終了しました");
+  return status;
+}
+
+}  // namespace vornhal
