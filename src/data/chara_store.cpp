@@ -132,7 +132,9 @@ void FillChara(TChara& tc, const json& j) {
     tc.Dir = 2;
   }
   tc.FSpeed = ReadU16(j, "Speed");
-  tc.Glod = static_cast<uint32_t>(ReadI32(j, "Glod"));
+  // Written as the unsigned value, read as signed 32-bit and stored bit for bit; values
+  // above 2^31 are accepted too, so every file the server writes can be read back.
+  tc.Glod = static_cast<uint32_t>(ReadNumber(j, "Glod", INT32_MIN, UINT32_MAX));
   for (const json& e : ReadArray(j, "Equipments")) {
     if (!e.is_object()) throw Rejected{};
     int32_t slot = ReadI32(e, "Slot");
