@@ -1,0 +1,218 @@
+// Object ids, the neighbourhood test, hit points and the id-indexed object lists.
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "world_fixture.h"
+
+namespace vornhal::test {
+namespace {
+
+// Sets a flag when destroyed, to observe which list owns it.
+class WatchedNpc : public TNpc {
+ public:
+  explicit WatchedNpc(bool* destroyed) : destroyed_(destroyed) {}
+  ~WatchedNpc() override { *destroyed_ = true; }
+
+ private:
+  bool* destroyed_;
+};
+
+using ObjectTest = WorldFixture;
+
+TEST_F(ObjectTest, FirstIdsOfEveryKindAndPortalsZero) {
+  TNpc npc1, npc2;
+  TDroppedItem item(std::make_unique<TItem>(potion_, 1), 1, 1);
+  TChara* tc = Chara("A", 5, 5);
+  TPortal portal;
+  EXPECT_EQ(npc1.ObjectID, 50000u);
+  EXPECT_EQ(npc2.ObjectID, 50001u);
+  EXPECT_EQ(item.ObjectID, 10000000u);
+  EXPECT_EQ(tc->ObjectID, 0x3000000u);
+  EXPECT_EQ(portal.ObjectID, 0u);
+  ResetObjectIDs();
+  EXPECT_EQ(TNpc().ObjectID, 50000u);
+}
+
+TEST_F(ObjectTest, IsNearIsASquareNeighbourhood) {
+  TNpc a, b;
+  a.Point = {10, 10};
+  b.Point = {13, 7};
+  EXPECT_TRUE(a.IsNear(b, 3));
+  EXPECT_FALSE(a.IsNear(b, 2));
+  EXPECT_FALSE(a.IsNear(a, -1));
+  EXPECT_TRUE(a.IsNear(a, 0));
+  b.Point = {10, 11};
+  EXPECT_FALSE(a.IsNear(b, 0));
+  // Unsigned coordinates far apart still compare as plain differences.
+  b.Point = {0, 10};
+  a.Point = {65535, 10};
+  EXPECT_FALSE(a.IsNear(b, 100));
+}
+
+TEST_F(ObjectTest, HitPointsPercentDeathAndRevival) {
+  TChara* tc = Chara("A", 5, 5);
+  tc->MaxHP = 3;
+  tc->HP = 1;
+  EXPECT_EQ(tc->HPPercent(), 33);
+  tc->HP = 3;
+  EXPECT_EQ(tc->HPPercent(), 100);
+  tc->MaxHP = 0;
+  EXPECT_EQ(tc->HPPercent(), 0);
+
+  tc->MaxHP = 16;
+  tc->HP = 10;
+  tc->DecHP(9);
+  EXPECT_EQ(tc->HP, 1u);
+  EXPECT_FALSE(tc->IsDead);
+  tc->DecHP(1);
+  EXPECT_EQ(tc->HP, 0u);
+  EXPECT_TRUE(tc->IsDead);
+  EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdStatus, kIdStatus}));
+
+  SetTickOverride(true, 123456);
+  Rec(tc).Clear();
+  tc->Die();
+  SetTickOverride(false);
+  EXPECT_EQ(tc->DeadTime, 123456u);
+  EXPECT_EQ(tc->Mode & 4, 4u);
+  EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdCharaAppear}));
+
+  Rec(tc).Clear();
+  tc->Revive();
+  EXPECT_FALSE(tc->IsDead);
+  EXPECT_EQ(tc->HP, 16u);
+  EXPECT_EQ(tc->Mode, 0u);
+  EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdCharaAppear, kIdStatus}));
+}
+
+TEST_F(ObjectTest, PortalsAreListedButNeverInTheIdDictionary) {
+  TMapObjectList<TMapObject> list(false);
+  TPortal p1, p2;
+  TNpc npc;
+  list.Add(&p1);
+  list.Add(&p2);  // a second id 0 is no duplicate for portals
+  list.Add(&npc);
+  EXPECT_EQ(list.Count(), 3);
+  TMapObject* found = nullptr;
+  EXPECT_FALSE(list.TryGetValue(0, found));
+  list.DeleteByID(0);
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_TRUE(list.TryGetValue(npc.ObjectID, found));
+  EXPECT_EQ(found, &npc);
+  list.Remove(&p1);
+  EXPECT_EQ(list.IndexOf(&p1), -1);
+  EXPECT_EQ(list.IndexOf(&p2), 0);
+}
+
+TEST_F(ObjectTest, DuplicateIdIsRefusedAndNotAppended) {
+  TMapObjectList<TMapObject> list(false);
+  TNpc a, b;
+  b.ObjectID = a.ObjectID;
+  list.Add(&a);
+  try {
+    list.Add(&b);
+    FAIL() << "duplicate id accepted";
+  } catch (const DuplicateKeyError& e) {
+    EXPECT_NE(std::string(e.what()).find(std::to_string(a.ObjectID)), std::string::npos);
+  }
+  EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(ObjectTest, OwningListsDestroyReferringListsDoNot) {
+  bool gone1 = false, gone2 = false, gone3 = false;
+  auto* owned = new TMapObjectList<TNpc>(true);
+  auto* n1 = new WatchedNpc(&gone1);
+  auto* n2 = new WatchedNpc(&gone2);
+  auto* n3 = new WatchedNpc(&gone3);
+  owned->Add(n1);
+  owned->Add(n2);
+  owned->Add(n3);
+
+  {
+    TMapObjectList<TMapObject> block(false);
+    block.Add(n1);
+    block.DeleteByID(n1->ObjectID);
+    EXPECT_EQ(block.Count(), 0);
+    block.Add(n2);
+  }  // the referring list goes without its members
+  EXPECT_FALSE(gone1);
+  EXPECT_FALSE(gone2);
+  TNpc* found = nullptr;
+  EXPECT_TRUE(owned->TryGetValue(n1->ObjectID, found));
+
+  owned->DeleteByID(n1->ObjectID);
+  EXPECT_TRUE(gone1);
+  EXPECT_FALSE(owned->TryGetValue(n1->ObjectID, found));
+
+  TNpc* extracted = owned->Extract(n2);
+  EXPECT_EQ(extracted, n2);
+  EXPECT_FALSE(gone2);
+  EXPECT_FALSE(owned->TryGetValue(n2->ObjectID, found));
+
+  delete owned;
+  EXPECT_TRUE(gone3);
+  EXPECT_FALSE(gone2);
+  delete extracted;
+}
+
+TEST_F(ObjectTest, CharacterListKeepsNamesInStepWithTheList) {
+  TChara* alice = nullptr;
+  ASSERT_TRUE(CharaList->CreateChara("Alice", "pw", alice));
+  TChara* found = nullptr;
+  EXPECT_TRUE(CharaList->TryGetValue("ALICE", found));
+  EXPECT_EQ(found, alice);
+  EXPECT_TRUE(CharaList->TryGetValue(alice->ObjectID, found));
+
+  auto twin = std::make_unique<TChara>();
+  twin->FName = "aLiCe";
+  try {
+    CharaList->Add(twin.get());
+    FAIL() << "duplicate name accepted";
+  } catch (const DuplicateKeyError& e) {
+    EXPECT_NE(std::string(e.what()).find("aLiCe"), std::string::npos);
+  }
+  EXPECT_EQ(CharaList->Count(), 1);
+
+  CharaList->DeleteByID(alice->ObjectID);
+  EXPECT_EQ(CharaList->Count(), 0);
+  EXPECT_FALSE(CharaList->TryGetValue("alice", found));
+  // The name is free again.
+  twin->FName = "Alice";
+  CharaList->Add(twin.release());
+  EXPECT_TRUE(CharaList->TryGetValue("alice", found));
+}
+
+TEST_F(ObjectTest, CreateCharaRules) {
+  TChara* tc = nullptr;
+  EXPECT_FALSE(CharaList->CreateChara("", "pw", tc));
+  EXPECT_FALSE(CharaList->CreateChara("Bob", "", tc));
+  EXPECT_FALSE(CharaList->CreateChara("!a", "pw", tc));
+  EXPECT_FALSE(CharaList->CreateChara("!!", "pw", tc));
+  EXPECT_FALSE(CharaList->CreateChara("!あ", "pw", tc));  // two characters, four bytes
+  EXPECT_TRUE(CharaList->CreateChara("a!", "pw", tc));
+  EXPECT_TRUE(CharaList->CreateChara("!ab", "pw", tc));
+  EXPECT_TRUE(CharaList->CreateChara("alice", "pw", tc));
+  EXPECT_FALSE(CharaList->CreateChara("Alice", "pw", tc));
+  EXPECT_EQ(CharaList->Count(), 3);
+
+  ASSERT_TRUE(CharaList->CreateChara("Carol", "secret", tc));
+  EXPECT_EQ(tc->FName, "Carol");
+  EXPECT_EQ(tc->Pass, "secret");
+  EXPECT_EQ(tc->Map, start_);
+  EXPECT_EQ(tc->Point, (TMapPoint{17, 35}));
+  EXPECT_EQ(tc->Dir, 2);
+  EXPECT_EQ(tc->MaxHP, 16u);
+  EXPECT_EQ(tc->MaxWeight, 78);
+  EXPECT_FALSE(tc->Login);
+}
+
+TEST_F(ObjectTest, CharacterNeedsTheStartMap) {
+  MapList->Clear();
+  EXPECT_THROW(TChara(), std::runtime_error);
+  TChara* tc = nullptr;
+  EXPECT_THROW(CharaList->CreateChara("Dave", "pw", tc), std::runtime_error);
+  EXPECT_EQ(CharaList->Count(), 0);
+}
+
+}  // namespace
+}  // namespace vornhal::test

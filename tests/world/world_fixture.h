@@ -1,0 +1,135 @@
+// A small world for the world-model tests: the containers, the start map 10055 (100 x 60),
+// a few item definitions, and characters attached to recording connections.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "support/recording_connection.h"
+#include "world/exp_table.h"
+#include "world/globals.h"
+#include "world/map.h"
+#include "world/npc.h"
+#include "world/packets.h"
+
+namespace vornhal::test {
+
+// Packet ids the world model sends.
+enum : uint8_t {
+  kIdMapObjects = 7,
+  kIdStatus = 8,
+  kIdMessage = 10,
+  kIdRemoveObject = 14,
+  kIdInventoryItem = 15,
+  kIdInventoryClear = 16,
+  kIdLevelUp = 39,
+  kIdEffect = 41,
+  kIdCharaAppear = 51,
+  kIdEquipItem = 55,
+  kIdEquipClear = 56,
+};
+
+inline uint32_t U32At(const std::vector<uint8_t>& p, size_t at) {
+  return (uint32_t{p.at(at)} << 24) | (uint32_t{p.at(at + 1)} << 16) |
+         (uint32_t{p.at(at + 2)} << 8) | p.at(at + 3);
+}
+inline uint16_t U16At(const std::vector<uint8_t>& p, size_t at) {
+  return static_cast<uint16_t>((p.at(at) << 8) | p.at(at + 1));
+}
+
+// The object a frame is about: the removed object, the appearing character, or the first of
+// the listed map objects; the slot number for inventory and equipment frames.
+inline uint32_t Subject(const Frame& f) {
+  switch (f.id) {
+    case kIdRemoveObject: return U32At(f.payload, 0);
+    case kIdCharaAppear: return U32At(f.payload, 5);
+    case kIdMapObjects: return U32At(f.payload, 7);
+    case kIdInventoryItem:
+    case kIdInventoryClear: return f.payload.at(1);
+    default: return 0;
+  }
+}
+
+// The text of a system message frame (type, 0, str16).
+inline std::string MessageText(const Frame& f) {
+  if (f.id != kIdMessage || f.payload.size() < 4) return std::string();
+  const size_t len = U16At(f.payload, 2);
+  return FromCP932(std::string(f.payload.begin() + 4, f.payload.begin() + 4 + static_cast<long>(len)));
+}
+
+inline std::vector<std::string> Messages(const RecordingConnection& conn) {
+  std::vector<std::string> out;
+  for (const Frame& f : conn.Frames()) {
+    if (f.id == kIdMessage) out.push_back(MessageText(f));
+  }
+  return out;
+}
+
+class WorldFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CreateWorldContainers();
+    ResetObjectIDs();
+    InitExpTable();
+    start_ = AddMap(10055, "Start", 100, 60);
+    potion_ = AddItemData("potion", "Potion", 0, 0);
+    sword_ = AddItemData("sword", "Sword", 1, 18);
+    axe_ = AddItemData("axe", "Axe", 1, 18);
+    for (int i = 1; i <= 4; ++i) {
+      money_[i] = AddItemData("money" + std::to_string(i), "Money", 0, 0);
+    }
+  }
+  void TearDown() override { FreeWorldContainers(); }
+
+  TMap* AddMap(uint16_t id, const std::string& name, uint16_t width, uint16_t height) {
+    auto map = std::make_unique<TMap>();
+    map->ID = id;
+    map->Name = name;
+    map->Width = width;
+    map->Height = height;
+    TMap* raw = map.get();
+    MapList->Add(std::move(map));
+    return raw;
+  }
+
+  TItemData* AddItemData(const std::string& key, const std::string& name, uint8_t item_type,
+                         uint8_t equip_part) {
+    auto data = std::make_unique<TItemData>();
+    data->MetaKey = key;
+    data->Name = name;
+    data->ItemType = item_type;
+    data->EquipPart = equip_part;
+    TItemData* raw = data.get();
+    ItemDB->Add(std::move(data));
+    return raw;
+  }
+
+  // A logged-in character standing on the start map at (x, y).
+  TChara* Chara(const std::string& name, uint16_t x, uint16_t y, TMap* map = nullptr) {
+    auto* tc = new TChara();
+    tc->FName = name;
+    CharaList->Add(tc);
+    tc->Context = std::make_shared<RecordingConnection>();
+    tc->Login = true;
+    tc->Map = map != nullptr ? map : start_;
+    tc->Point = TMapPoint{x, y};
+    EXPECT_TRUE(tc->Map->AddChara(tc));
+    return tc;
+  }
+
+  static RecordingConnection& Rec(const TChara* tc) {
+    return *static_cast<RecordingConnection*>(tc->Context.get());
+  }
+
+  TMap* start_ = nullptr;
+  TItemData* potion_ = nullptr;
+  TItemData* sword_ = nullptr;
+  TItemData* axe_ = nullptr;
+  TItemData* money_[5] = {};
+};
+
+}  // namespace vornhal::test
