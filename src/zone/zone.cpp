@@ -36,13 +36,18 @@ void TZoneServer::DoDisconnect(TConnection& context) {
   TServer::DoDisconnect(context);
 }
 
+bool ReviveDue(const TChara& tc, uint32_t tick) {
+  // Elapsed works modulo 2^32, so a death shortly before the clock wraps is not revived early.
+  return tc.Login && tc.IsDead && Elapsed(tc.DeadTime, tick) > kReviveDelay;
+}
+
 void TZoneServer::Process(uint32_t tick) {
   TServer::Process(tick);
   std::vector<TChara*> due;
   ForEachConnection([&](TConnection& conn) {
     TSession* session = conn.Data;
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
-    if (tc != nullptr && tc->Login && tc->IsDead && Elapsed(tc->DeadTime, tick) > kReviveDelay) {
+    if (tc != nullptr && ReviveDue(*tc, tick)) {
       due.push_back(tc);
     }
   });

@@ -19,6 +19,8 @@ class TZoneServer : public TServer {
 
 // A dead character is revived once the clock has passed its DeadTime by this many ms.
 inline constexpr uint32_t kReviveDelay = 30000;
+// True when a logged-in dead character is due for revival at tick (modulo 2^32).
+bool ReviveDue(const TChara& tc, uint32_t tick);
 
 class TZoneSession : public TSession {
  public:
