@@ -1,0 +1,517 @@
+// The Zone server's handlers, driven through its packet handler on a small world: two maps
+// joined by a portal, NPCs with and without script, and recording connections.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "data/common.h"
+#include "data/database.h"
+#include "login/client_body.h"
+#include "login/multi.h"
+#include "platform/clock.h"
+#include "world/globals.h"
+#include "world/npc.h"
+#include "world/packets.h"
+#include "zone/zone.h"
+
+namespace vornhal {
+namespace {
+
+using test::Body;
+using test::Frame;
+using test::PayloadOf;
+using test::Reader;
+using test::RecordingConnection;
+
+std::vector<uint8_t> Ids(const std::vector<Frame>& frames) {
+  std::vector<uint8_t> ids;
+  for (const Frame& f : frames) ids.push_back(f.id);
+  return ids;
+}
+
+class ZoneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vornhal-zone-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    DataDir = root_ + "/";
+    InitDatabase();
+    ResetObjectIDs();
+    ClearZoneTickets();
+    for (auto [id, w, h] : {std::tuple{10055, 40, 40}, std::tuple{1, 100, 80}}) {
+      auto map = std::make_unique<TMap>();
+      map->ID = static_cast<uint16_t>(id);
+      map->Width = static_cast<uint16_t>(w);
+      map->Height = static_cast<uint16_t>(h);
+      MapList->Add(std::move(map));
+    }
+    MapList->MapSort();
+    town = MapList->FindMap(10055);
+    field = MapList->FindMap(1);
+
+    auto portal = std::make_unique<TPortal>();
+    portal->SrcMap = town;
+    portal->Point = TMapPoint{21, 21};
+    portal->SrcMinPoint = TMapPoint{20, 20};
+    portal->SrcMaxPoint = TMapPoint{22, 22};
+    portal->DestMap = field;
+    portal->DestPoint = TMapPoint{30, 30};
+    portal->Dir = 2;
+    PortalList->Add(std::move(portal));
+
+    AddItem("stick1", 1, 1);
+    AddItem("potion", 0, 0);
+    for (const char* name : kDialogNames) ScriptCRCs[name] = 7;
+    ScriptCRCs["VornhalTest"] = 11;
+    ScriptCRCs["nMiAllMarket01"] = 12;
+
+    guide = AddNpc("ガイド", "VornhalTest");
+    statue = AddNpc("像", "");
+    lost = AddNpc("迷子", "NoSuchScript");
+  }
+  void TearDown() override {
+    for (auto& c : conns_) {
+      if (c->Data != nullptr && c->Data->Chara() != nullptr) {
+        TChara* tc = c->Data->Chara();
+        tc->Map->DeleteChara(tc);
+      }
+      delete c->Data;
+      c->Data = nullptr;
+    }
+    FreeDatabase();
+    std::filesystem::remove_all(root_);
+    DataDir.clear();
+  }
+
+  void AddItem(const std::string& key, uint8_t item_type, uint8_t equip_part) {
+    auto d = std::make_unique<TItemData>();
+    d->MetaKey = key;
+    d->Name = key;
+    d->ItemType = item_type;
+    d->EquipPart = equip_part;
+    ItemDB->Add(std::move(d));
+  }
+  TNpc* AddNpc(const std::string& name, const std::string& script) {
+    auto* npc = new TNpc();
+    npc->FName = name;
+    npc->ScriptName = script;
+    npc->MapID = 10055;
+    npc->Point = TMapPoint{12, 12};
+    npc->GraphicID = 16500;
+    NpcList->Add(npc);
+    return npc;
+  }
+  TChara* NewChara(const std::string& name, uint16_t x, uint16_t y) {
+    auto* tc = new TChara();
+    tc->FName = name;
+    tc->Point = TMapPoint{x, y};
+    CharaList->Add(tc);
+    return tc;
+  }
+  std::shared_ptr<RecordingConnection> Connect(const std::string& ip = "127.0.0.1") {
+    auto c = std::make_shared<RecordingConnection>(ip);
+    c->Data = new TZoneSession(&server);
+    conns_.push_back(c);
+    return c;
+  }
+  void Send(RecordingConnection& c, const Body& body) { test::Feed(*c.Data, c, body); }
+  Body ZoneLogin(const std::string& name) {
+    Body b(16);
+    b.U8(0).Str("").Str(name);
+    return b;
+  }
+  // A Multi login's ticket, then the zone login; answers cleared.
+  std::shared_ptr<RecordingConnection> Enter(TChara* tc) {
+    auto c = Connect();
+    IssueZoneTicket(tc->FName, c->PeerIP(), TickCount());
+    test::CapturedLog([&] { Send(*c, ZoneLogin(tc->FName)); });
+    EXPECT_TRUE(tc->Login);
+    c->Clear();
+    return c;
+  }
+  static size_t Listed(const std::vector<TChara*>& list, const TChara* tc) {
+    return static_cast<size_t>(std::count(list.begin(), list.end(), tc));
+  }
+  static std::string LogOf(RecordingConnection& c, const Body& body, TSession* session = nullptr) {
+    return test::CapturedLog([&] { test::Feed(session ? *session : *c.Data, c, body); });
+  }
+
+  std::string root_;
+  TZoneServer server{"Zone", 11010};
+  std::vector<std::shared_ptr<RecordingConnection>> conns_;
+  TMap* town = nullptr;
+  TMap* field = nullptr;
+  TNpc* guide = nullptr;
+  TNpc* statue = nullptr;
+  TNpc* lost = nullptr;
+};
+
+TEST_F(ZoneTest, EnteringSequenceInOrder) {
+  TChara* tc = NewChara("alice", 10, 10);
+  tc->Inventory().Add(ItemDB->Find("potion"), 3, false);
+  std::unique_ptr<TItem> stick = std::make_unique<TItem>(ItemDB->Find("stick1"), 1);
+  tc->Equipments().Add(1, stick);
+  TChara* bob = NewChara("bob", 12, 10);
+  auto bob_conn = Enter(bob);
+
+  auto c = Connect();
+  IssueZoneTicket("alice", "127.0.0.1", TickCount());
+  std::string log = test::CapturedLog([&] { Send(*c, ZoneLogin("ALICE")); });
+  EXPECT_NE(log.find("[Zone] キャラクター \"alice\" がログイン"), std::string::npos) << log;
+
+  std::vector<uint8_t> expected(14, 98);
+  for (uint8_t id : {55, 8, 115, 15, 32, 5, 21, 25, 20, 4, 31, 8, 51, 73, 10, 51, 51, 7}) {
+    expected.push_back(id);
+  }
+  auto frames = c->Frames();
+  EXPECT_EQ(Ids(frames), expected);
+  ASSERT_GE(frames.size(), 29u);
+  Reader greeting(frames[28].payload);
+  EXPECT_EQ(greeting.U8(), 3);
+  EXPECT_EQ(greeting.U8(), 0);
+  EXPECT_EQ(greeting.LongStr(), "[Vornhal Ver.0.2.5]");
+  // bob sees alice appear.
+  EXPECT_EQ(bob_conn->Ids(), (std::vector<uint8_t>{51}));
+
+  EXPECT_TRUE(tc->Login);
+  EXPECT_EQ(tc->Conn(), c.get());
+  EXPECT_EQ(Listed(town->CList, tc), 1u);
+  EXPECT_EQ(Listed(town->BlockAt(10, 10)->CList, tc), 1u);
+}
+
+TEST_F(ZoneTest, ZoneLoginNeedsAFreshTicketFromTheSameAddress) {
+  TChara* tc = NewChara("eve", 10, 10);
+  auto c = Connect("127.0.0.1");
+  std::string log = LogOf(*c, ZoneLogin("eve"));
+  EXPECT_NE(log.find("\"eve\" (127.0.0.1)"), std::string::npos) << log;
+  EXPECT_TRUE(c->Frames().empty());
+  EXPECT_FALSE(tc->Login);
+
+  IssueZoneTicket("eve", "10.0.0.8", TickCount());
+  LogOf(*c, ZoneLogin("eve"));
+  EXPECT_FALSE(tc->Login);
+
+  SetTickOverride(true, 5000);
+  IssueZoneTicket("eve", "127.0.0.1", 5000);
+  SetTickOverride(true, 65001);
+  LogOf(*c, ZoneLogin("eve"));
+  SetTickOverride(false);
+  EXPECT_FALSE(tc->Login);
+  EXPECT_TRUE(c->Frames().empty());
+  EXPECT_TRUE(LogOf(*c, ZoneLogin("nobody")).empty());
+}
+
+TEST_F(ZoneTest, SecondZoneLoginForACharacterInTheWorld) {
+  TChara* tc = NewChara("frank", 10, 10);
+  auto first = Enter(tc);
+  auto second = Connect();
+  IssueZoneTicket("frank", "127.0.0.1", TickCount());
+  LogOf(*second, ZoneLogin("frank"));
+  EXPECT_TRUE(second->Frames().empty());
+  EXPECT_EQ(tc->Conn(), first.get());
+  EXPECT_EQ(Listed(town->CList, tc), 1u);
+
+  // The first connection is closing but its disconnect handling has not run yet.
+  first->SetConnected(false);
+  IssueZoneTicket("frank", "127.0.0.1", TickCount());
+  LogOf(*second, ZoneLogin("frank"));
+  EXPECT_EQ(tc->Conn(), second.get());
+  EXPECT_EQ(first->Data->Chara(), nullptr);
+  EXPECT_EQ(Listed(town->CList, tc), 1u);
+  EXPECT_EQ(Listed(town->BlockAt(10, 10)->CList, tc), 1u);
+}
+
+TEST_F(ZoneTest, TakesOverFromTheMultiLogin) {
+  TChara* tc = NewChara("gina", 10, 10);
+  tc->Pass = PasswordDigest("pw");
+  TMultiServer multi("Multi", 1510);
+  auto mconn = std::make_shared<RecordingConnection>();
+  mconn->Data = new TMultiSession(&multi);
+  test::CapturedLog([&] { test::Feed(*mconn->Data, *mconn, Body(3).Str("gina").Str("pw").U8(0)); });
+  ASSERT_EQ(tc->Conn(), mconn.get());
+
+  auto zconn = Connect();
+  LogOf(*zconn, ZoneLogin("gina"));
+  EXPECT_EQ(tc->Conn(), zconn.get());
+  test::CapturedLog([&] { multi.DoDisconnect(*mconn); });
+  EXPECT_TRUE(tc->Login);
+  EXPECT_EQ(tc->Conn(), zconn.get());
+}
+
+TEST_F(ZoneTest, HandlersNeedTheCharacterExceptQueries) {
+  auto c = Connect();
+  EXPECT_THROW(Send(*c, Body(51).U8(1).U8(0).U8(0)), std::runtime_error);
+  EXPECT_THROW(Send(*c, Body(14).U8(0).Str("hello")), std::runtime_error);
+  EXPECT_TRUE(c->Frames().empty());
+  Send(*c, Body(53).U32(0));
+  Send(*c, Body(61));
+  Send(*c, Body(68).U32(5));
+  auto frames = c->Frames();
+  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{20, 10, 60}));
+  EXPECT_EQ(frames[0].payload, PayloadOf(SSignalPacket(2)));
+  EXPECT_EQ(frames[1].payload, PayloadOf(SMessagePacket(8, "今はバトルマッチリストが見られません。")));
+  EXPECT_EQ(frames[2].payload, PayloadOf(SHPInfoPacket(5, nullptr)));
+}
+
+TEST_F(ZoneTest, StepsOffTheGridAndPortals) {
+  TChara* tc = NewChara("hank", 43, 10);  // x 43 is the last column of the grid (Width 40)
+  auto c = Enter(tc);
+  Send(*c, Body(51).U8(9).U8(200).U8(0));
+  Send(*c, Body(51).U8(1).U8(1).U8(0));  // east, off the grid
+  EXPECT_EQ(tc->Point, (TMapPoint{43, 10}));
+  EXPECT_EQ(Ids(c->Frames()), (std::vector<uint8_t>{11, 11}));
+  EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SMoveAckPacket(*tc, 200)));
+
+  c->Clear();
+  Send(*c, Body(51).U8(3).U8(2).U8(0));  // west
+  EXPECT_EQ(tc->Point, (TMapPoint{42, 10}));
+  EXPECT_EQ(Listed(town->BlockAt(42, 10)->CList, tc), 1u);
+
+  TChara* ivy = NewChara("ivy", 20, 19);
+  auto ic = Enter(ivy);
+  Send(*ic, Body(51).U8(2).U8(3).U8(0));  // south into the portal's source area
+  EXPECT_EQ(ivy->Map, field);
+  EXPECT_EQ(ivy->Point, (TMapPoint{30, 30}));
+  EXPECT_EQ(ivy->Dir, 2);
+  EXPECT_EQ(Listed(field->CList, ivy), 1u);
+  EXPECT_EQ(Listed(town->CList, ivy), 0u);
+}
+
+TEST_F(ZoneTest, PathMoveKeepsTheBlockLists) {
+  TChara* tc = NewChara("jack", 10, 10);
+  TChara* kim = NewChara("kim", 12, 12);
+  auto c = Enter(tc);
+  auto k = Enter(kim);
+  c->Clear();
+  k->Clear();
+  Send(*c, Body(84).U16(17).U16(10).U8(1).U8(2).U8(1).U8(1).U16(18).U16(10).U8(1));
+  EXPECT_EQ(tc->Point, (TMapPoint{17, 10}));
+  EXPECT_EQ(tc->NextPoint, (TMapPoint{18, 10}));
+  EXPECT_EQ(Listed(town->BlockAt(10, 10)->CList, tc), 0u);
+  EXPECT_EQ(Listed(town->BlockAt(17, 10)->CList, tc), 1u);
+  EXPECT_TRUE(c->Frames().empty());
+  ASSERT_EQ(k->Ids(), (std::vector<uint8_t>{100}));
+  EXPECT_EQ(k->Frames()[0].payload, PayloadOf(SPathMovePacket(*tc, {1, 1})));
+
+  Send(*c, Body(84).U16(500).U16(10).U8(1).U8(0).U16(501).U16(10).U8(1));
+  EXPECT_EQ(tc->Point, (TMapPoint{17, 10}));
+  EXPECT_EQ(Listed(town->BlockAt(17, 10)->CList, tc), 1u);
+}
+
+TEST_F(ZoneTest, ChatAndWhispers) {
+  TChara* tc = NewChara("lena", 10, 10);
+  NewChara("offline", 5, 5);
+  auto c = Enter(tc);
+  Send(*c, Body(14).U8(0).Str(""));
+  Send(*c, Body(14).U8(0).Str("@"));
+  Send(*c, Body(25).U8(0).Str("!1").Str("hi"));
+  EXPECT_TRUE(c->Frames().empty());
+  Send(*c, Body(14).U8(2).Str("hello"));
+  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{13}));
+  EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SChatPacket(2, *tc, "hello")));
+  c->Clear();
+
+  auto whisper = [&](const std::string& to) {
+    c->Clear();
+    Send(*c, Body(25).U8(0).Str(to).Str("hi"));
+    std::vector<std::string> texts;
+    for (const Frame& f : c->Frames()) {
+      Reader r(f.payload);
+      EXPECT_EQ(r.U8(), 0);
+      texts.push_back(r.LongStr());
+    }
+    return texts;
+  };
+  EXPECT_EQ(whisper("ghost"), (std::vector<std::string>{"存在しないキャラクターです (hi)"}));
+  EXPECT_EQ(whisper("OFFLINE"), (std::vector<std::string>{"ログインしていないキャラクターです (hi)"}));
+  EXPECT_EQ(whisper("lena"), (std::vector<std::string>{"lena> hi", "lena> hi"}));
+}
+
+TEST_F(ZoneTest, DisconnectLogsOutRevivesAndSaves) {
+  TChara* tc = NewChara("mona", 10, 10);
+  TChara* ned = NewChara("ned", 11, 11);
+  auto c = Enter(tc);
+  auto n = Enter(ned);
+  n->Clear();
+  tc->IsDead = true;
+  tc->Mode = 4;
+  test::CapturedLog([&] { server.DoDisconnect(*c); });
+  EXPECT_EQ(c->Data, nullptr);
+  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->IsDead);
+  EXPECT_EQ(tc->Conn(), nullptr);
+  EXPECT_EQ(Listed(town->CList, tc), 0u);
+  EXPECT_EQ(Listed(town->BlockAt(10, 10)->CList, tc), 0u);
+  EXPECT_EQ(n->Ids(), (std::vector<uint8_t>{14}));
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/save/mona.json"));
+
+  auto idle = Connect();
+  std::string log = test::CapturedLog([&] { server.DoDisconnect(*idle); });
+  EXPECT_NE(log.find("からの接続を終了"), std::string::npos);
+  EXPECT_EQ(log.find("mona"), std::string::npos);
+}
+
+TEST_F(ZoneTest, RevivalDueThirtySecondsAfterDeath) {
+  TChara& tc = *NewChara("sam", 10, 10);
+  tc.Login = true;
+  tc.IsDead = true;
+  tc.DeadTime = 1000;
+  EXPECT_FALSE(ReviveDue(tc, 31000));
+  EXPECT_TRUE(ReviveDue(tc, 31001));
+  tc.DeadTime = 0xFFFFF000u;  // died just before the clock wraps
+  EXPECT_FALSE(ReviveDue(tc, 100));
+  EXPECT_TRUE(ReviveDue(tc, 30000));
+  tc.Login = false;
+  EXPECT_FALSE(ReviveDue(tc, 30000));
+}
+
+TEST_F(ZoneTest, UseAndChangeSlotVariants) {
+  TChara* tc = NewChara("olga", 10, 10);
+  auto c = Enter(tc);
+  tc->Inventory().Add(ItemDB->Find("stick1"), 1, false);  // slot 1
+  tc->Inventory().Add(ItemDB->Find("stick1"), 1, false);  // slot 2
+  TSession& s = *c->Data;
+
+  std::string log = LogOf(*c, Body(28).U8(1).U8(2).U8(0).U8(3).U16(1).U16(2).U16(3).U16(65535));
+  EXPECT_NE(log.find("CUsePacket: category 1 slot 2 invenType 0 type 3, 1, 2, 3, 65535\n"), std::string::npos) << log;
+  EXPECT_EQ(s.ReadPosition(), s.RecvLength());
+  EXPECT_NE(LogOf(*c, Body(28).U8(1).U8(2).U8(0).U8(1).Str("メモ")).find("type 1, メモ\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(28).U8(0).U8(1).U8(2).U8(8).U8(4).U8(5)).find("type 8, slotType 4 slot 5\n"), std::string::npos);
+  EXPECT_TRUE(LogOf(*c, Body(28).U8(1).U8(1).U8(0).U8(12)).empty());
+  EXPECT_TRUE(LogOf(*c, Body(28).U8(2).U8(1).U8(0).U8(5)).empty());
+  EXPECT_EQ(tc->Equipments().Count(), 0);
+  Send(*c, Body(28).U8(1).U8(1).U8(0).U8(5));
+  EXPECT_EQ(tc->Equipments().Count(), 1);
+  EXPECT_TRUE(tc->Inventory().IsEmptySlot(1));
+
+  log = LogOf(*c, Body(48).U8(1).U8(1).U8(2).U8(6));
+  EXPECT_NE(log.find("CChangeSlotPacket: type 1 category 1, slot1 2, slot2 6\n"), std::string::npos) << log;
+  EXPECT_TRUE(tc->Inventory().IsEmptySlot(6));
+  EXPECT_TRUE(LogOf(*c, Body(48).U8(0).U8(1).U8(2).U8(6)).empty());
+  EXPECT_FALSE(tc->Inventory().IsEmptySlot(6));
+  EXPECT_NE(LogOf(*c, Body(48).U8(2).U8(1).U8(3).U32(70000)).find("type 2 category 1, slot 3, elemAlloc 70000\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(48).U8(7).U8(9)).find("type 7 WeaponAlloc 9\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(48).U8(8).U8(0).U8(1).U8(2).U8(5)).find("type 8 category 0, slot1 1, slot2 2, number 5\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(48).U8(200)).find("CChangeSlotPacket: type 200\n"), std::string::npos);
+
+  tc->Inventory().Add(ItemDB->Find("potion"), 10, false);  // slot 1
+  tc->Inventory().Add(ItemDB->Find("stick1"), 1, false);    // slot 2
+  tc->Inventory().Insert(3, std::make_unique<TItem>(ItemDB->Find("potion"), 2));
+  Send(*c, Body(48).U8(8).U8(1).U8(1).U8(3).U8(5));
+  const TInventory& inv = tc->Inventory();
+  EXPECT_EQ(inv.GetItem(inv.IndexOfSlot(3))->Item()->Count(), 7);
+  EXPECT_EQ(inv.GetItem(inv.IndexOfSlot(1))->Item()->Count(), 5);
+
+  c->Clear();
+  Send(*c, Body(8).U8(0).U8(2).U8(1).U8(1));  // kind 2: nothing
+  EXPECT_FALSE(inv.IsEmptySlot(1));
+  EXPECT_TRUE(c->Frames().empty());
+  EXPECT_NE(LogOf(*c, Body(45).U8(1).U32(3).U32(4)).find("CItemShopPacket: type 1 value1 3 value2 4\n"), std::string::npos);
+  EXPECT_TRUE(c->Frames().empty());
+  EXPECT_NE(LogOf(*c, Body(45).U8(2)).find("CItemShopPacket: type 2\n"), std::string::npos);
+  EXPECT_EQ(c->Ids(), (std::vector<uint8_t>{33}));
+}
+
+TEST_F(ZoneTest, NpcTalk) {
+  TChara* tc = NewChara("pia", 10, 10);
+  auto c = Enter(tc);
+  std::string log = LogOf(*c, Body(67).U8(1).U32(guide->ObjectID).U16(3));
+  EXPECT_NE(log.find("CObjectInfoRequestPacket: type 1 id " + std::to_string(guide->ObjectID) + " flags 3"), std::string::npos);
+  TKeyValueList vars{{"UCOLOR", "16711935"}, {"MNAME", "ガイド"},      {"UBAL", "0"},
+                     {"UAGOLD", "99998000"}, {"UABAL", "100000000"}, {"TILE", "16500"},
+                     {"UGOLD", "2000"}};
+  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{68}));
+  EXPECT_EQ(c->Frames()[0].payload,
+            PayloadOf(SScriptDialogPacket("VornhalTest", guide->ObjectID, ScriptCRCs, vars)));
+  c->Clear();
+
+  Send(*c, Body(67).U8(1).U32(statue->ObjectID).U16(0));
+  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{41}));
+  EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SEffectPacket(*statue, 238, 100)));
+  c->Clear();
+
+  LogOf(*c, Body(67).U8(2).U32(guide->ObjectID).U16(0));
+  EXPECT_TRUE(c->Frames().empty());
+  log = LogOf(*c, Body(67).U8(1).U32(lost->ObjectID).U16(0));
+  EXPECT_NE(log.find("\"NoSuchScript\""), std::string::npos) << log;
+  EXPECT_TRUE(c->Frames().empty());
+}
+
+TEST_F(ZoneTest, MarketAndGuideScripts) {
+  TChara* tc = NewChara("quin", 10, 10);
+  tc->Glod = 4321;
+  auto c = Enter(tc);
+  std::string log = LogOf(*c, Body(108).U8(1).Str("nMiAllMarket01").U32(77).U16(1).Str("TYPE").Str("BUY"));
+  EXPECT_NE(log.find("CScriptPacket: code 1\n"), std::string::npos);
+  EXPECT_NE(log.find("scriptName: nMiAllMarket01\n"), std::string::npos);
+  EXPECT_NE(log.find("  TYPE=BUY\n"), std::string::npos);
+  auto frames = c->Frames();
+  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{68, 68}));
+  EXPECT_EQ(frames[0].payload, PayloadOf(SScriptEndPacket("nMiAllMarket01", 77)));
+  Reader dialog(frames[1].payload);
+  EXPECT_EQ(dialog.U8(), 1);
+  EXPECT_EQ(dialog.U8(), 0);
+  std::string body = dialog.Raw(dialog.Left());
+  EXPECT_NE(body.find("\x05UGOLD\x04" "4321"), std::string::npos);
+  EXPECT_NE(body.find("\x02K0\x06stick1"), std::string::npos);
+  EXPECT_NE(body.find("\x0BGUILDPOINT0\x01" "0"), std::string::npos);
+  c->Clear();
+
+  LogOf(*c, Body(108).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("U").Str("1").Str("I").Str("0"));
+  EXPECT_EQ(tc->Inventory().Count(), 0);
+  LogOf(*c, Body(108).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("I").Str("0").Str("U").Str("1"));
+  LogOf(*c, Body(108).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("I").Str("0").Str("U").Str("1"));
+  EXPECT_EQ(tc->Inventory().Count(), 2);  // one stick1 each time, never stacked
+  EXPECT_EQ(tc->Glod, 4321u);
+  c->Clear();
+
+  LogOf(*c, Body(108).U8(4).Str("ignored").U32(guide->ObjectID));
+  frames = c->Frames();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames[0].payload, PayloadOf(SScriptEndPacket("VornhalTest", guide->ObjectID)));
+  EXPECT_EQ(tc->Map, field);
+  EXPECT_EQ(tc->Point, (TMapPoint{65, 50}));
+}
+
+TEST_F(ZoneTest, BoardsStatPointsAndMotions) {
+  TChara* tc = NewChara("rita", 10, 10);
+  auto c = Enter(tc);
+  TSession& s = *c->Data;
+  EXPECT_NE(LogOf(*c, Body(124).U8(3)).find("CBulletinBoardPacket type 3\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(124).U8(4).U8(9)).find("CBulletinBoardPacket type 4 index 9\n"), std::string::npos);
+  EXPECT_EQ(s.ReadPosition(), s.RecvLength());
+  EXPECT_NE(LogOf(*c, Body(114).U8(6)).find("CWebBoardPacket: type 6\n"), std::string::npos);
+  EXPECT_TRUE(c->Frames().empty());
+
+  tc->StatPoint = 2;
+  tc->STR = 255;
+  Send(*c, Body(71).U8(1));
+  Send(*c, Body(71).U8(3));
+  EXPECT_EQ(tc->StatPoint, 2);
+  EXPECT_TRUE(c->Frames().empty());
+  uint8_t dex = tc->DEX;
+  Send(*c, Body(71).U8(2));
+  EXPECT_EQ(tc->DEX, dex + 1);
+  EXPECT_EQ(tc->StatPoint, 1);
+  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{8}));
+  EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SStatusPacket(*tc, 0x0060)));
+  tc->StatPoint = 0;
+  c->Clear();
+  Send(*c, Body(71).U8(2));
+  EXPECT_TRUE(c->Frames().empty());
+
+  Send(*c, Body(29).U8(1).U8(10).U32(0));
+  auto frames = c->Frames();
+  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{41, 25}));
+  EXPECT_EQ(frames[0].payload, PayloadOf(SEffectPacket(*tc, 245, 100)));
+  EXPECT_EQ(frames[1].payload, PayloadOf(SSoundPacket(57)));
+  c->Clear();
+  Send(*c, Body(29).U8(0).U8(7).U32(0));
+  EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SMotionPacket(*tc, 7, 100)));
+}
+
+}  // namespace
+}  // namespace vornhal
