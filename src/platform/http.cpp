@@ -38,6 +38,12 @@ void THttpCheckServer::Open(uint16_t port) {
     res.status = 200;
     res.set_content("1", "text/plain");
   });
+  // Address reuse only: the library's default also sets SO_REUSEPORT, which would let a second
+  // process share the port instead of reporting it in use.
+  impl_->server.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   if (!impl_->server.bind_to_port("0.0.0.0", port)) {
     throw std::runtime_error(Format("[Http] ポート%dを開けません", port));
   }
