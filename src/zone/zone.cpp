@@ -265,6 +265,12 @@ void TZoneSession::Step(TConnection& context) {
   SCharaMovePacket(tc).SendToBlock(&tc, false);
   TPortal* portal = tc.IsInPortal();
   if (portal != nullptr && portal->DestMap != nullptr) {
+    // A destination outside the destination map's grid could not be listed there.
+    if (!portal->DestMap->InGrid(portal->DestPoint.X, portal->DestPoint.Y)) {
+      LogFmt("[%s] ポータルの移動先 (%d, %d) がマップ %d の外です", ServerName(),
+             portal->DestPoint.X, portal->DestPoint.Y, portal->DestMap->ID);
+      return;
+    }
     tc.Dir = portal->Dir;
     ChangeMap(&tc, portal->DestMap, portal->DestPoint.X, portal->DestPoint.Y);
   }

@@ -115,7 +115,9 @@ void TZoneSession::ScriptReply(TConnection& context) {
     SScriptEndPacket(npc->ScriptName, object_id).SendTo(&context);
     if (npc->ScriptName == kGuideScript) {
       TMap* map = MapList->FindMap(1);
-      if (map == nullptr) throw std::runtime_error("MapID 1 のマップがありません");
+      if (map == nullptr || !map->InGrid(65, 50)) {
+        throw std::runtime_error("MapID 1 のマップに (65, 50) がありません");
+      }
       ChangeMap(&tc, map, 65, 50);
     }
   }
