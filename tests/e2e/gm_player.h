@@ -1,0 +1,162 @@
+// End-to-end helpers: a server on the sample world and players who create an account on the
+// Multi server, log in and enter the world on the Zone server, as a game client does.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "client/builders.h"
+#include "client/connection.h"
+#include "client/parsers.h"
+#include "support/server_process.h"
+
+namespace vornhal::e2e {
+
+using client::Frame;
+using client::Millis;
+namespace sid = client::server_id;
+
+inline constexpr uint16_t kClientVersion = 2850;
+// Waits that are expected to end with nothing arriving.
+inline constexpr Millis kQuiet{150};
+
+// A character that has entered the world.
+class Player {
+ public:
+  std::string name;
+  uint32_t id = 0;
+  TMapPoint pos;
+  client::Connection zone;
+
+  void Send(const client::OutPacket& p) { zone.Send(p); }
+  void Chat(const std::string& text) { zone.Send(client::CChatPacket(0, text)); }
+
+  // Frames up to the answer of a signal request, which is sent last: everything a request sent
+  // before it produced, because the server handles one connection's packets in order.
+  std::vector<Frame> Settle() {
+    zone.Send(client::CSignalRequestPacket());
+    std::vector<Frame> frames = zone.CollectUntil(sid::kSignal);
+    if (frames.empty()) throw std::runtime_error(name + ": no answer to the signal request");
+    frames.pop_back();
+    return frames;
+  }
+  // Sends p and returns what it produced (see Settle).
+  std::vector<Frame> Request(const client::OutPacket& p) {
+    zone.Send(p);
+    return Settle();
+  }
+  std::vector<Frame> Command(const std::string& line) { return Request(client::CChatPacket(0, line)); }
+};
+
+inline std::vector<uint8_t> Ids(const std::vector<Frame>& frames) {
+  std::vector<uint8_t> ids;
+  for (const Frame& f : frames) ids.push_back(f.id);
+  return ids;
+}
+
+// The type-3 system message texts among the frames, in order.
+inline std::vector<std::string> Messages(const std::vector<Frame>& frames) {
+  std::vector<std::string> out;
+  for (const Frame& f : frames) {
+    if (f.id == sid::kMessage) out.push_back(client::ParseMessage(f).text);
+  }
+  return out;
+}
+
+inline std::vector<Frame> OfId(const std::vector<Frame>& frames, uint8_t id) {
+  std::vector<Frame> out;
+  for (const Frame& f : frames) {
+    if (f.id == id) out.push_back(f);
+  }
+  return out;
+}
+
+class SampleWorld : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ServerProcess::Options options;
+    options.data_dir = VORNHAL_SAMPLE_DIR;
+    server = std::make_unique<test::ServerProcess>(options);
+  }
+  void TearDown() override {
+    players.clear();
+    if (server) {
+      int status = server->Stop();
+      EXPECT_EQ(status, 0) << server->Log();
+    }
+  }
+
+  // Creates the account, logs in on the Multi server and enters the world on the Zone server.
+  Player& Enter(const std::string& name) {
+    const std::string password = "pw-" + name;
+    client::Connection multi;
+    multi.Connect(server->multi_port);
+    if (!multi.WaitFor(sid::kGreeting)) throw std::runtime_error("no greeting");
+    multi.Send(client::CVersionPacket(kClientVersion));
+    auto version = multi.WaitFor(sid::kVersionResult);
+    if (!version) throw std::runtime_error("no version result");
+    std::string key = client::ParseVersionResult(*version).key;
+    if (!key.empty()) multi.SetKey(key);
+    multi.Send(client::CCreateAccountPacket(name, password, "real", "mail@example.invalid"));
+    auto created = multi.WaitFor(sid::kResult);
+    if (!created || client::ParseResult(*created).code != 0) throw std::runtime_error("account refused");
+    multi.Send(client::CLoginPacket(name, password, false));
+    auto login = multi.WaitFor(sid::kResult);
+    if (!login || client::ParseResult(*login).code != 0) throw std::runtime_error("login refused");
+    auto info = multi.WaitFor(sid::kServerInfo);
+    if (!info) throw std::runtime_error("no zone server named");
+    uint16_t zone_port = client::ParseServerInfo(*info).port;
+    multi.Close();
+
+    auto player = std::make_unique<Player>();
+    player->name = name;
+    if (!key.empty()) player->zone.SetKey(key);
+    player->zone.Connect(zone_port);
+    player->zone.Send(client::CZoneLoginPacket(name));
+    const std::string welcome = "[" + name + "]さんがログインしました";
+    // The entering sequence ends with the login message to everyone, the player included.
+    for (;;) {
+      auto f = player->zone.Next();
+      if (!f) throw std::runtime_error(name + " did not enter the world:\n" + server->Log());
+      if (f->id == sid::kPlayerInfo) player->id = client::ParsePlayerInfo(*f).id;
+      if (f->id == sid::kPlayerPosition) {
+        auto p = client::ParsePlayerPosition(*f);
+        player->pos = TMapPoint{p.x, p.y};
+      }
+      if (f->id == sid::kMessage && client::ParseMessage(*f).text == welcome) break;
+    }
+    players.push_back(std::move(player));
+    return *players.back();
+  }
+
+  // A fresh name for each player of a test.
+  std::string NewName(const char* stem) { return std::string(stem) + std::to_string(++counter_); }
+
+  std::unique_ptr<test::ServerProcess> server;
+  std::vector<std::unique_ptr<Player>> players;
+
+ private:
+  int counter_ = 0;
+};
+
+// Attacks the mob until the server reports its death; returns every frame seen, in order.
+inline std::vector<Frame> AttackUntilDead(Player& p, uint32_t mob_id, int max_attacks = 200) {
+  std::vector<Frame> seen;
+  for (int i = 0; i < max_attacks; ++i) {
+    for (Frame& f : p.Request(client::CAttackPacket(mob_id))) {
+      bool died = f.id == sid::kDie;
+      seen.push_back(std::move(f));
+      if (died) return seen;
+    }
+  }
+  return seen;
+}
+
+}  // namespace vornhal::e2e
