@@ -513,5 +513,20 @@ TEST_F(ZoneTest, BoardsStatPointsAndMotions) {
   EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SMotionPacket(*tc, 7, 100)));
 }
 
+TEST_F(ZoneTest, AttacksWithoutTargetOrOnAbsentCharacters) {
+  TChara* tc = NewChara("tom", 10, 10);
+  TChara* away = NewChara("away", 11, 10);
+  away->HP = away->MaxHP = 50;
+  auto c = Enter(tc);
+  Send(*c, Body(19).U32(0));
+  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{26}));
+  EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SMotionPacket(*tc, 4, 80)));
+  c->Clear();
+  Send(*c, Body(19).U32(away->ObjectID));  // logged out: not in the world to be hit
+  Send(*c, Body(19).U32(4999999));         // no such mob
+  EXPECT_TRUE(c->Frames().empty());
+  EXPECT_EQ(away->HP, 50u);
+}
+
 }  // namespace
 }  // namespace vornhal
