@@ -217,7 +217,7 @@ TEST_F(StoreTest, LoadCharaListSkipsRejectedDuplicateAndTornFiles) {
   WriteBytes("save/c.json", File("Carol").substr(0, 60));  // torn write
   WriteBytes("save/d.json", File("Dave", "\"Job\":300"));
   WriteBytes("save/e.json", File("Eve"));
-  WriteBytes("save/f.json.tmp", "partial");  // left by an interrupted save
+  WriteBytes("save/f.json.tmp", File("Frank").substr(0, 30));  // a swap file: never read
   WriteBytes("save/g.txt", File("Gina"));
   WriteBytes("save/h.json", File("../escape"));  // not usable as a file name
   std::string out = Captured([] { LoadCharaList(); });
@@ -226,7 +226,6 @@ TEST_F(StoreTest, LoadCharaListSkipsRejectedDuplicateAndTornFiles) {
   ASSERT_TRUE(CharaList->TryGetValue("alice", tc));
   EXPECT_EQ(tc->FName, "Alice");
   EXPECT_TRUE(CharaList->TryGetValue("Eve", tc));
-  EXPECT_FALSE(FileExists(Path("save/f.json.tmp")));
 }
 
 TEST_F(StoreTest, NoSaveFolderLoadsNothing) {
@@ -243,29 +242,34 @@ TEST_F(StoreTest, SaveCharaListSavesEveryoneItCan) {
   ASSERT_TRUE(CharaList->CreateChara("one", "p", tc));
   ASSERT_TRUE(CharaList->CreateChara("two", "p", tc));
   ASSERT_TRUE(CharaList->CreateChara("three", "p", tc));
-  // A folder where "two"'s file should be makes that one save fail.
-  std::filesystem::create_directories(Path("save/two.json/inside"));
+  // A folder where "two"'s swap file should be makes that one save fail.
+  std::filesystem::create_directories(Path("save/two.json.tmp/inside"));
   out = Captured([] { EXPECT_EQ(SaveCharaList(), 1); });
   EXPECT_NE(out.find("\"two\""), std::string::npos) << out;
   EXPECT_NE(out.find("キャラデータを保存しました"), std::string::npos) << out;
   EXPECT_TRUE(FileExists(Path("save/one.json")));
   EXPECT_TRUE(FileExists(Path("save/three.json")));
-  EXPECT_FALSE(FileExists(Path("save/two.json.tmp")));
+  EXPECT_FALSE(FileExists(Path("save/two.json")));
   TChara* two = nullptr;
   ASSERT_TRUE(CharaList->TryGetValue("two", two));
   EXPECT_THROW(SaveChara(two), std::runtime_error);
 }
 
-TEST_F(StoreTest, SaveReplacesTheOldFileWhole) {
+TEST_F(StoreTest, EverySaveLeavesExactlyTheNewText) {
   TChara* tc = nullptr;
   ASSERT_TRUE(CharaList->CreateChara("zed", "p", tc));
-  tc->MailAddr = std::string(5000, 'm');
-  SaveChara(tc);
-  tc->MailAddr = "short";
-  Captured([] { SaveCharaList(); });
-  auto text = ReadFile(Path("save/zed.json"));
-  ASSERT_TRUE(text);
-  EXPECT_EQ(*text, CharaToJson(*tc));
+  // Long and short texts in turn: a reused swap file must never keep a tail of older text.
+  int round = 0;
+  for (size_t length : {5000u, 10u, 3000u, 1u, 6000u, 20u}) {
+    SCOPED_TRACE(length);
+    tc->MailAddr = std::string(length, 'm');
+    if (round++ % 2 == 0) {
+      SaveChara(tc);
+    } else {
+      Captured([] { EXPECT_EQ(SaveCharaList(), 0); });
+    }
+    EXPECT_EQ(ReadFile(Path("save/zed.json")).value_or(""), CharaToJson(*tc));
+  }
   SaveChara(nullptr);  // nothing happens
 }
 

@@ -201,6 +201,10 @@ class ServerProcess {
     JoinReader();
   }
 
+  // The running server's process id (-1 before the first Start()), for tests that signal it
+  // on their own schedule.
+  pid_t Pid() const { return pid_; }
+
   std::string IniPath() const { return root + "/vornhal.ini"; }
   std::string DataPath() const { return root + "/VornhalData/"; }
 
