@@ -135,9 +135,10 @@ TEST_F(PickTest, MoneyNearTheCapLeavesTheRestOnTheGround) {
 
   tc->Glod = 100;
   Rec(tc).Clear();
-  tc->PickItem(money->ObjectID);  // all of it
+  const uint32_t id = money->ObjectID;
+  tc->PickItem(id);  // all of it: the dropped item is destroyed
   EXPECT_EQ(tc->Glod, 600u);
-  EXPECT_EQ(start_->GetItem(money->ObjectID, tc->Point), nullptr);
+  EXPECT_EQ(start_->GetItem(id, tc->Point), nullptr);
   EXPECT_EQ(Rec(watcher).Ids(), std::vector<uint8_t>{kIdRemoveObject});
 }
 
@@ -149,10 +150,11 @@ TEST_F(PickTest, ItemsGoIntoTheInventoryWhenTheyFit) {
 
   TDroppedItem* potions = Lay(potion_, 12, 10, 10);
   const TItem* instance = potions->Item();
-  tc->PickItem(potions->ObjectID);
+  const uint32_t id = potions->ObjectID;
+  tc->PickItem(id);
   ASSERT_EQ(tc->Inventory().Count(), 1);
   EXPECT_EQ(tc->Inventory().GetItem(0)->Item(), instance);
-  EXPECT_EQ(start_->GetItem(potions->ObjectID, tc->Point), nullptr);
+  EXPECT_EQ(start_->GetItem(id, tc->Point), nullptr);
   EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdInventoryItem, kIdMessage, kIdRemoveObject}));
 
   for (int slot = 2; slot <= 64; ++slot) tc->Inventory().Insert(slot, std::make_unique<TItem>(sword_, 1));

@@ -140,9 +140,10 @@ TEST_F(ObjectTest, OwningListsDestroyReferringListsDoNot) {
   TNpc* found = nullptr;
   EXPECT_TRUE(owned->TryGetValue(n1->ObjectID, found));
 
-  owned->DeleteByID(n1->ObjectID);
+  const uint32_t id1 = n1->ObjectID;
+  owned->DeleteByID(id1);
   EXPECT_TRUE(gone1);
-  EXPECT_FALSE(owned->TryGetValue(n1->ObjectID, found));
+  EXPECT_FALSE(owned->TryGetValue(id1, found));
 
   TNpc* extracted = owned->Extract(n2);
   EXPECT_EQ(extracted, n2);

@@ -179,9 +179,22 @@ TEST_F(MapTest, LoadPlacesNpcsAndPortalsInsideTheMapOnly) {
   EXPECT_EQ(NpcList->Count(), 2);
 }
 
+// Sets a flag when destroyed, to observe that the map owns what lies on it.
+class WatchedItem : public TDroppedItem {
+ public:
+  WatchedItem(std::unique_ptr<TItem> item, bool* destroyed)
+      : TDroppedItem(std::move(item), 6, 6), destroyed_(destroyed) {}
+  ~WatchedItem() override { *destroyed_ = true; }
+
+ private:
+  bool* destroyed_;
+};
+
 TEST_F(MapTest, UnloadKeepsAnOccupiedMapAndDestroysLyingItems) {
   TChara* tc = Chara("A", 5, 5);
-  auto* item = new TDroppedItem(std::make_unique<TItem>(potion_, 1), 6, 6);
+  bool destroyed = false;
+  auto* item = new WatchedItem(std::make_unique<TItem>(potion_, 1), &destroyed);
+  const uint32_t id = item->ObjectID;
   ASSERT_TRUE(start_->AddItem(item));
   EXPECT_EQ(start_->GetItem(item->ObjectID, tc->Point), item);
   start_->Unload(false);
@@ -189,9 +202,11 @@ TEST_F(MapTest, UnloadKeepsAnOccupiedMapAndDestroysLyingItems) {
   start_->DeleteChara(tc);
   EXPECT_TRUE(start_->CList.empty());
   EXPECT_TRUE(start_->Loaded());  // leaving does not unload
+  EXPECT_FALSE(destroyed);
   start_->Unload(false);
   EXPECT_FALSE(start_->Loaded());
-  EXPECT_EQ(start_->GetItem(item->ObjectID, tc->Point), nullptr);
+  EXPECT_TRUE(destroyed);
+  EXPECT_EQ(start_->GetItem(id, tc->Point), nullptr);
 }
 
 TEST_F(MapTest, GetItemSearchesTheFiveByFiveBlocksForDroppedItemsOnly) {
