@@ -37,14 +37,20 @@ TEST(DataCrashTest, KillDuringShutdownSavesLeavesEveryFileLoadable) {
   for (int i = 0; i < kCharacters; ++i) std::ofstream(save + CharaName(i) + ".json") << CharaFile(i);
   const std::string loaded = std::to_string(kCharacters) + " のキャラをロードしました";
 
-  // One clean run measures how long the shutdown (with its save of every character) takes.
-  ASSERT_TRUE(server.Start()) << server.Log();
-  ASSERT_TRUE(server.WaitForLog(loaded, 1000)) << server.Log();
-  auto t0 = std::chrono::steady_clock::now();
-  ASSERT_EQ(server.Stop(SIGINT), 0) << server.Log();
-  auto shutdown = std::chrono::steady_clock::now() - t0;
-  ASSERT_TRUE(server.WaitForLog("キャラデータを保存しました", 0)) << server.Log();
-  auto span_us = std::chrono::duration_cast<std::chrono::microseconds>(shutdown).count();
+  // Two clean runs measure how long the shutdown save takes; the first also creates each
+  // character's swap file, so the second gives the usual span.
+  int64_t span_us = 0;
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_TRUE(server.Start()) << server.Log();
+    ASSERT_TRUE(server.WaitForLog(loaded, 1000)) << server.Log();
+    auto t0 = std::chrono::steady_clock::now();
+    ::kill(server.Pid(), SIGINT);
+    ASSERT_TRUE(server.WaitForLog("キャラデータを保存しました", 60000)) << server.Log();
+    span_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                  std::chrono::steady_clock::now() - t0)
+                  .count();
+    ASSERT_EQ(server.Stop(SIGINT), 0) << server.Log();
+  }
 
   // Then SIGINT followed by SIGKILL at points spread over that span.
   constexpr int kCycles = 12;
@@ -58,17 +64,20 @@ TEST(DataCrashTest, KillDuringShutdownSavesLeavesEveryFileLoadable) {
     server.Kill();
     if (server.Log().find("キャラデータを保存しました") == std::string::npos) ++killed_mid_save;
   }
-  std::cout << "[ data ] shutdown with save took " << span_us / 1000 << " ms; " << killed_mid_save
+  std::cout << "[ data ] SIGINT to saved took " << span_us / 1000 << " ms; " << killed_mid_save
             << " of " << kCycles << " runs were killed before their save finished\n";
 
   // Every character still loads.
   ASSERT_TRUE(server.Start()) << server.Log();
   EXPECT_TRUE(server.WaitForLog(loaded, 1000)) << server.Log();
   EXPECT_EQ(server.Stop(SIGINT), 0);
+  // Every character file is whole (the swap files beside them are never read).
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(save)) {
-    EXPECT_EQ(entry.path().extension(), ".json") << entry.path();
+    if (entry.path().extension() != ".json") continue;
     ++files;
+    std::string text = ServerProcess::ReadText(entry.path());
+    EXPECT_TRUE(text.ends_with("  ]\r\n}\r\n")) << entry.path();
   }
   EXPECT_EQ(files, kCharacters);
   // The files now carry the server's own layout.
