@@ -6,7 +6,7 @@
 //   build-bench/bench/world_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //
 // The characters stand at random cells (fixed seed) of a 100 x 100 map, about 1.5 per block,
-// so an area of 5 x 5 blocks holds about 37 of them. Their connections count and discard the
+// so an area of 5 x 5 blocks holds a few dozen of them (printed as "receivers"). Their connections count and discard the
 // bytes, so the figures are the world model's and the codec's work, not the network's.
 #include <benchmark/benchmark.h>
 
