@@ -2,14 +2,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
-#include <regex>
 
 #include "data/common.h"
 #include "data/database.h"
 #include "login/client_body.h"
 #include "login/multi.h"
 #include "platform/clock.h"
+#include "platform/format.h"
 #include "platform/settings.h"
 #include "world/globals.h"
 
@@ -77,8 +78,14 @@ TEST(ServerLists, BytesAndThreeCompressedLists) {
   expected += std::string(1, static_cast<char>(ToCP932("2017年11月9日").size())) + ToCP932("2017年11月9日");
   EXPECT_EQ(bytes, expected);
 
-  EXPECT_TRUE(std::regex_match(ServerListDate(), std::regex("[0-9]{4}年[1-9][0-9]?月[1-9][0-9]?日")))
-      << ServerListDate();
+  // Four-digit year, then month and day without leading zeros.
+  const std::string today = ServerListDate();
+  int year = 0, month = 0, day = 0;
+  char tail[32] = {};
+  ASSERT_EQ(std::sscanf(today.c_str(), "%4d年%d月%d%31s", &year, &month, &day, tail), 4) << today;
+  EXPECT_EQ(today, Format("%d年%d月%d日", year, month, day));
+  EXPECT_GE(year, 2000);
+  EXPECT_TRUE(month >= 1 && month <= 12 && day >= 1 && day <= 31) << today;
 
   LocalIP = "192.168.1.2";
   GlobalIP = "203.0.113.7";
