@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <thread>
 
@@ -48,6 +49,11 @@ void THttpCheckServer::Open(uint16_t port) {
     throw std::runtime_error(Format("[Http] ポート%dを開けません", port));
   }
   impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  // stop() only reaches a server that is already running: wait for the loop to start, so a
+  // Close() right after Open() cannot miss it and wait forever.
+  for (int i = 0; i < 5000 && !impl_->server.is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void THttpCheckServer::Close() {
