@@ -306,6 +306,7 @@ void Bot::Read() {
       pos += 3 + body;
       if (body == 0) return Fail("empty body");
       uint8_t id = b[0];
+      int before = gen_;
       if (ServerIdWithoutSeed(id)) {
         OnFrame(id, b + 1, body - 1);
       } else if (body >= 2) {
@@ -314,7 +315,8 @@ void Bot::Read() {
       } else {
         OnFrame(id, b + 1, 0);
       }
-      if (closed_) return;
+      // Closed, or switched over to the Zone server (which emptied the buffer).
+      if (closed_ || before != gen_) return;
     }
     in_.erase(in_.begin(), in_.begin() + static_cast<long>(pos));
     Read();

@@ -1,0 +1,116 @@
+# Shared helpers of the benchmark scripts (sourced, not run).
+#
+# VORNHAL and VORNHAL_BOT name the server and the bot; by default the newest build*/vornhal
+# and build*/vornhal-bot of the source tree are used.
+
+BENCH_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+SRC_DIR="$(cd "$BENCH_DIR/.." && pwd)"
+
+newest() {  # newest file among the arguments that exist
+  local best="" f
+  for f in "$@"; do
+    [[ -x "$f" ]] || continue
+    if [[ -z "$best" || "$f" -nt "$best" ]]; then best="$f"; fi
+  done
+  echo "$best"
+}
+
+VORNHAL="${VORNHAL:-$(newest "$SRC_DIR"/build*/vornhal)}"
+VORNHAL_BOT="${VORNHAL_BOT:-$(newest "$SRC_DIR"/build*/vornhal-bot)}"
+[[ -x "$VORNHAL" ]] || { echo "server binary not found; build it or set VORNHAL" >&2; exit 1; }
+[[ -x "$VORNHAL_BOT" ]] || { echo "bot binary not found; build it or set VORNHAL_BOT" >&2; exit 1; }
+
+CLK_TCK="$(getconf CLK_TCK)"
+SERVER_PID=""
+BENCH_ROOT=""
+
+# Installs Debian packages that are missing (needs root or sudo).
+need_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  ((${#missing[@]})) || return 0
+  local sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  echo "installing ${missing[*]}" >&2
+  $sudo apt-get update -qq >&2
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
+}
+
+# A free TCP port on the loopback interface.
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+# Makes a temporary root, generates the world into it (arguments go to gen_world.py) and
+# writes the INI file on free ports. Sets BENCH_ROOT, MULTI_PORT, ZONE_PORT, HTTP_PORT.
+make_root() {
+  BENCH_ROOT="$(mktemp -d /tmp/vornhal-bench-XXXXXX)"
+  python3 "$BENCH_DIR/gen_world.py" "$BENCH_ROOT/VornhalData" "$@" >&2
+  MULTI_PORT=$(free_port); ZONE_PORT=$(free_port); HTTP_PORT=$(free_port)
+  while [[ $ZONE_PORT == "$MULTI_PORT" ]]; do ZONE_PORT=$(free_port); done
+  while [[ $HTTP_PORT == "$MULTI_PORT" || $HTTP_PORT == "$ZONE_PORT" ]]; do HTTP_PORT=$(free_port); done
+  printf '[MultiServer]\nPort=%s\n[ZoneServer]\nPort=%s\n[HttpServer]\nPort=%s\n' \
+    "$MULTI_PORT" "$ZONE_PORT" "$HTTP_PORT" > "$BENCH_ROOT/vornhal.ini"
+}
+
+# Starts the server on BENCH_ROOT. Every line it prints goes to $BENCH_ROOT/server.log with the
+# wall-clock time of its arrival in front (seconds, microsecond resolution).
+start_server() {
+  "$VORNHAL" --root "$BENCH_ROOT" --offline \
+    > >(perl -MTime::HiRes=time -ne 'BEGIN { $| = 1 } printf "%.6f %s", time, $_' \
+          > "$BENCH_ROOT/server.log") 2>&1 &
+  SERVER_PID=$!
+  local i
+  for ((i = 0; i < 1200; i++)); do
+    grep -q "サーバー起動" "$BENCH_ROOT/server.log" 2>/dev/null && return 0
+    kill -0 "$SERVER_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "server did not start; its log:" >&2
+  cat "$BENCH_ROOT/server.log" >&2
+  return 1
+}
+
+# Stops the server with SIGINT and waits for it.
+stop_server() {
+  [[ -n "$SERVER_PID" ]] || return 0
+  kill -INT "$SERVER_PID" 2>/dev/null
+  local i
+  for ((i = 0; i < 600; i++)); do
+    kill -0 "$SERVER_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$SERVER_PID" 2>/dev/null
+  wait "$SERVER_PID" 2>/dev/null
+  SERVER_PID=""
+  sleep 0.2  # let the log writer drain
+}
+
+cleanup_root() {
+  stop_server
+  [[ -n "$BENCH_ROOT" && -d "$BENCH_ROOT" && -z "${KEEP_ROOT:-}" ]] && rm -rf "$BENCH_ROOT"
+  BENCH_ROOT=""
+}
+
+# CPU time of a process (user + system) in clock ticks.
+cpu_ticks() {
+  awk '{ sub(/^[^)]*\) /, ""); print $12 + $13 }' "/proc/$1/stat"
+}
+
+# Resident memory of a process in KiB.
+rss_kib() {
+  awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"
+}
+
+# A figure from the bot's report ("key: value" lines).
+bot_figure() {  # bot_figure FILE KEY
+  awk -v k="$2:" '$1 == k { print $2; exit }' "$1"
+}
+
+now_s() { date +%s.%N; }
+
+machine_line() {
+  echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo) memory; load average $(cut -d' ' -f1-3 /proc/loadavg)"
+}
