@@ -1,7 +1,7 @@
 # Shared helpers of the benchmark scripts (sourced, not run).
 #
-# VORNHAL and VORNHAL_BOT name the server and the bot; by default the newest build*/vornhal
-# and build*/vornhal-bot of the source tree are used.
+# VORNHAL and VORNHAL_BOT name the server and the bot; by default the newer of build-bench/ and
+# build/ in the source tree (configure build-bench with the default RelWithDebInfo).
 
 BENCH_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 SRC_DIR="$(cd "$BENCH_DIR/.." && pwd)"
@@ -15,8 +15,8 @@ newest() {  # newest file among the arguments that exist
   echo "$best"
 }
 
-VORNHAL="${VORNHAL:-$(newest "$SRC_DIR"/build*/vornhal)}"
-VORNHAL_BOT="${VORNHAL_BOT:-$(newest "$SRC_DIR"/build*/vornhal-bot)}"
+VORNHAL="${VORNHAL:-$(newest "$SRC_DIR"/build-bench/vornhal "$SRC_DIR"/build/vornhal)}"
+VORNHAL_BOT="${VORNHAL_BOT:-$(newest "$SRC_DIR"/build-bench/vornhal-bot "$SRC_DIR"/build/vornhal-bot)}"
 [[ -x "$VORNHAL" ]] || { echo "server binary not found; build it or set VORNHAL" >&2; exit 1; }
 [[ -x "$VORNHAL_BOT" ]] || { echo "bot binary not found; build it or set VORNHAL_BOT" >&2; exit 1; }
 

@@ -569,7 +569,16 @@ void Driver::OnAck(Bot& b, uint16_t x, uint16_t y, uint8_t seq) {
                    ms);
     }
     ++operations;
-    StepRtt(b);
+    if (opt.think_ms > 0) {
+      // A pause before the next step keeps long runs light while still sampling often.
+      auto self = bots_[static_cast<size_t>(b.index)];
+      b.timer.expires_after(std::chrono::microseconds(static_cast<int64_t>(opt.think_ms * 1000)));
+      b.timer.async_wait([this, self](const asio::error_code& e) {
+        if (!e && self->phase != Phase::Failed) StepRtt(*self);
+      });
+    } else {
+      StepRtt(b);
+    }
     return;
   }
   // Acknowledgements come in order; older ones missing from the front were lost.

@@ -20,7 +20,7 @@ const char* Usage() {
          "                   --mode {step-rtt,crowd,idle,walk} [--duration S] [--rate HZ]\n"
          "                   [--prefix NAME] [--first I] [--password PW] [--create] [--spread]\n"
          "                   [--host ADDR] [--concurrency N] [--timeout-ms MS] [--drain S]\n"
-         "                   [--login-timeout S] [--stall-ms MS] [--seed N] [--verbose]\n";
+         "                   [--login-timeout S] [--think-ms MS] [--stall-ms MS] [--seed N] [--verbose]\n";
 }
 
 namespace {
@@ -95,9 +95,12 @@ bool ParseOptions(int argc, char** argv, Options& opt, std::string& error) {
       else if (std::strcmp(v, "idle") == 0) opt.mode = Mode::Idle;
       else if (std::strcmp(v, "walk") == 0) opt.mode = Mode::Walk;
       else return bad();
-    } else if (a == "--duration" || a == "--drain" || a == "--stall-ms") {
+    } else if (a == "--duration" || a == "--drain" || a == "--stall-ms" || a == "--think-ms") {
       if (!value(v) || !ToDouble(v, d) || d < 0 || d > 1e7) return bad();
-      (a == "--duration" ? opt.duration : a == "--drain" ? opt.drain : opt.stall_ms) = d;
+      (a == "--duration" ? opt.duration
+       : a == "--drain"  ? opt.drain
+       : a == "--think-ms" ? opt.think_ms
+                           : opt.stall_ms) = d;
     } else if (a == "--rate") {
       if (!value(v) || !ToDouble(v, d) || d <= 0 || d > 1000) return bad();
       opt.rate = d;

@@ -24,6 +24,7 @@ struct Options {
   int timeout_ms = 1000;    // step-rtt: an acknowledgement later than this counts as missing
   double drain = 2.0;       // seconds to wait for late packets after the last action
   int login_timeout = 120;  // seconds for every client to enter
+  double think_ms = 0;      // step-rtt: pause between an acknowledgement and the next step
   double stall_ms = 0;      // step-rtt: print every round trip at least this long (0: none)
   uint64_t seed = 1;
   bool verbose = false;
