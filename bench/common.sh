@@ -76,21 +76,21 @@ start_server() {
 # Stops the server with SIGINT and waits for it.
 stop_server() {
   [[ -n "$SERVER_PID" ]] || return 0
-  kill -INT "$SERVER_PID" 2>/dev/null
+  kill -INT "$SERVER_PID" 2>/dev/null || true
   local i
   for ((i = 0; i < 600; i++)); do
     kill -0 "$SERVER_PID" 2>/dev/null || break
     sleep 0.1
   done
-  kill -KILL "$SERVER_PID" 2>/dev/null
-  wait "$SERVER_PID" 2>/dev/null
+  kill -KILL "$SERVER_PID" 2>/dev/null || true
+  wait "$SERVER_PID" 2>/dev/null || true
   SERVER_PID=""
   sleep 0.2  # let the log writer drain
 }
 
 cleanup_root() {
   stop_server
-  [[ -n "$BENCH_ROOT" && -d "$BENCH_ROOT" && -z "${KEEP_ROOT:-}" ]] && rm -rf "$BENCH_ROOT"
+  if [[ -n "$BENCH_ROOT" && -d "$BENCH_ROOT" && -z "${KEEP_ROOT:-}" ]]; then rm -rf "$BENCH_ROOT"; fi
   BENCH_ROOT=""
 }
 

@@ -19,7 +19,7 @@ need_packages redis-server redis-tools
 ulimit -n 20000 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 
 REDIS_PID=""
-trap '[[ -n "$REDIS_PID" ]] && kill "$REDIS_PID" 2>/dev/null; cleanup_root' EXIT
+trap 'if [[ -n "$REDIS_PID" ]]; then kill "$REDIS_PID" 2>/dev/null || true; fi; cleanup_root' EXIT
 
 make_root --count "$MAXN" --layout spread --prefix bot
 start_server
