@@ -21,9 +21,9 @@ std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args) {
       continue;
     }
     // Collect flags, width and precision.
-    std::string spec = "%";
+    std::string directive = "%";
     while (j < fmt.size() && std::string_view("-+ #0.123456789").find(fmt[j]) != std::string_view::npos) {
-      spec.push_back(fmt[j]);
+      directive.push_back(fmt[j]);
       ++j;
     }
     if (j >= fmt.size()) {
@@ -63,14 +63,14 @@ std::string FormatV(std::string_view fmt, const std::vector<FormatArg>& args) {
       continue;
     }
     if (conv == 'd') {
-      spec += "lld";
-      std::snprintf(buf, sizeof buf, spec.c_str(), sv);
+      directive += "lld";
+      std::snprintf(buf, sizeof buf, directive.c_str(), sv);
     } else {
       // %u of a negative 32-bit value prints its unsigned 32-bit form, as the runtime does.
       if (a.kind_ == FormatArg::kSigned && sv < 0 && sv >= INT32_MIN) uv = static_cast<uint32_t>(sv);
-      spec += "ll";
-      spec.push_back(conv);
-      std::snprintf(buf, sizeof buf, spec.c_str(), uv);
+      directive += "ll";
+      directive.push_back(conv);
+      std::snprintf(buf, sizeof buf, directive.c_str(), uv);
     }
     out.append(buf);
   }
