@@ -33,6 +33,11 @@ constexpr auto kCloseFlushTime = std::chrono::seconds(2);
 // Pause before accepting again after an accept failure (for example, out of descriptors).
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(200);
 constexpr int kIoThreads = 2;
+// Packets one connection may have handled per window before its reading pauses until the
+// window ends: far above any game client, it keeps one flooding client from taking a whole
+// core (and the world lock) away from everyone else.
+constexpr auto kPacketWindow = std::chrono::milliseconds(100);
+constexpr uint32_t kMaxPacketsPerWindow = 4096;
 
 // The one process-wide io_context, run by a small pool while any server is open.
 class IoPool {
@@ -85,6 +90,7 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
 
  private:
   void StartRead();
+  void ContinueRead();
   void OnRead(const asio::error_code& ec, size_t size);
   bool OnGarbage(size_t waiting);
   bool OnBody(const uint8_t* body, size_t size);
@@ -99,6 +105,7 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
   std::string server_name_;
   asio::ip::tcp::socket socket_;
   asio::steady_timer close_timer_;
+  asio::steady_timer read_timer_;
   std::string peer_ip_;
   std::atomic<bool> connected_{true};
 
@@ -107,6 +114,9 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
   std::array<uint8_t, 16384> recv_{};
   bool socket_closed_ = false;
   bool close_after_write_ = false;
+  std::chrono::steady_clock::time_point window_start_{};
+  uint32_t window_packets_ = 0;
+  bool throttle_logged_ = false;
 
   // Outgoing queue, shared between the writers (any thread) and the strand.
   std::mutex queue_mutex_;
@@ -148,6 +158,7 @@ TAsioConnection::TAsioConnection(std::shared_ptr<TServer::Impl> server,
       server_name_(server_->name),
       socket_(std::move(socket)),
       close_timer_(socket_.get_executor()),
+      read_timer_(socket_.get_executor()),
       reader_([this](size_t waiting) { return OnGarbage(waiting); },
               [this](const uint8_t* body, size_t size) { return OnBody(body, size); }) {
   asio::error_code ec;
@@ -201,7 +212,28 @@ void TAsioConnection::OnRead(const asio::error_code& ec, size_t size) {
   // Bytes arriving after Close() are no longer dispatched; the read goes on until the socket
   // is closed, which is what ends the connection.
   if (connected_.load()) reader_.Feed(recv_.data(), size);
-  StartRead();
+  ContinueRead();
+}
+
+void TAsioConnection::ContinueRead() {
+  auto now = std::chrono::steady_clock::now();
+  if (now - window_start_ >= kPacketWindow) {
+    window_start_ = now;
+    window_packets_ = 0;
+  }
+  if (window_packets_ < kMaxPacketsPerWindow) {
+    StartRead();
+    return;
+  }
+  if (!throttle_logged_) {
+    throttle_logged_ = true;
+    LogFmt("[%s] \"%s\" からの受信が多すぎるため読み込みを一時停止", server_name_, peer_ip_);
+  }
+  // The timer is never cancelled, so the read always resumes and sees a close that came
+  // meanwhile; that is what ends the connection.
+  auto self = shared_from_this();
+  read_timer_.expires_at(window_start_ + kPacketWindow);
+  read_timer_.async_wait([self](const asio::error_code&) { self->ContinueRead(); });
 }
 
 bool TAsioConnection::OnGarbage(size_t waiting) {
@@ -212,6 +244,7 @@ bool TAsioConnection::OnGarbage(size_t waiting) {
 
 bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
   if (!connected_.load()) return false;
+  ++window_packets_;
   if (size == 0) {
     LogFmt("[%s] \"%s\" からの空のパケットを破棄", server_name_, peer_ip_);
     return true;
