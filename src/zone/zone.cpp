@@ -245,7 +245,12 @@ void TZoneSession::Logout(TConnection& context) {
   if (tc->IsDead) tc->Revive();
   // The connection goes away after this; nothing may keep naming it.
   if (tc->Conn() == &context) tc->Context.reset();
-  SaveChara(tc);
+  // A failed save keeps the old file; the log names the character so it can be told apart.
+  try {
+    SaveChara(tc);
+  } catch (const std::exception& e) {
+    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", ServerName(), tc->FName, e.what());
+  }
 }
 
 void TZoneSession::Step(TConnection& context) {

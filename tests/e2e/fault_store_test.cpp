@@ -1,0 +1,223 @@
+// Character saves under faults, through the real server binary: a save that cannot be written,
+// and the process killed at random moments while characters play and are saved.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "e2e/gm_player.h"
+
+namespace vornhal::e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+const std::string kZoneClosed = "[Zone] \"127.0.0.1\" からの接続を終了";
+const std::string kMultiClosed = "[Multi] \"127.0.0.1\" からの接続を終了";
+
+// The "Glod" value written in a character file; -1 when there is none.
+long long FileGlod(const std::string& text) {
+  const std::string key = "\"Glod\": ";
+  size_t at = text.find(key);
+  if (at == std::string::npos) return -1;
+  return std::stoll(text.substr(at + key.size()));
+}
+
+class FaultStore : public SampleWorld {
+ protected:
+  std::string CharaFile(const std::string& name) const { return server->DataPath() + "save/" + name + ".json"; }
+
+  // Waits until the log holds the needle at least `count` times.
+  bool WaitCount(const std::string& needle, int count, int timeout_ms) {
+    auto deadline = Clock::now() + Millis(timeout_ms);
+    while (server->CountInLog(needle) < count) {
+      if (Clock::now() >= deadline || !server->Running()) return false;
+      std::this_thread::sleep_for(Millis(5));
+    }
+    return true;
+  }
+
+  // Logs an existing (or, with create, a new) character in on the Multi server, waits until
+  // that connection's disconnect handling (which saves the character) is over, and enters the
+  // world. Throws when the server does not answer.
+  std::unique_ptr<Player> Visit(const std::string& name, bool create) {
+    const std::string password = "pw-" + name;
+    int multi_closed = server->CountInLog(kMultiClosed);
+    auto player = std::make_unique<Player>();
+    player->name = name;
+    uint16_t zone_port = 0;
+    {
+      client::Connection multi;
+      multi.Connect(server->multi_port);
+      if (!multi.WaitFor(sid::kGreeting)) throw std::runtime_error("no greeting");
+      multi.Send(client::CVersionPacket(kClientVersion));
+      auto version = multi.WaitFor(sid::kVersionResult);
+      if (!version) throw std::runtime_error("no version result");
+      std::string key = client::ParseVersionResult(*version).key;
+      if (!key.empty()) {
+        multi.SetKey(key);
+        player->zone.SetKey(key);
+      }
+      if (create) {
+        multi.Send(client::CCreateAccountPacket(name, password, "real", "mail@example.invalid"));
+        auto created = multi.WaitFor(sid::kResult);
+        if (!created || client::ParseResult(*created).code != 0) throw std::runtime_error("account refused");
+      }
+      multi.Send(client::CLoginPacket(name, password, false));
+      auto login = multi.WaitFor(sid::kResult);
+      if (!login || client::ParseResult(*login).code != 0) throw std::runtime_error("login refused");
+      auto info = multi.WaitFor(sid::kServerInfo);
+      if (!info) throw std::runtime_error("no zone server named");
+      zone_port = client::ParseServerInfo(*info).port;
+    }
+    if (!WaitCount(kMultiClosed, multi_closed + 1, 3000)) throw std::runtime_error("multi close unseen");
+    player->zone.Connect(zone_port);
+    player->zone.Send(client::CZoneLoginPacket(name));
+    const std::string welcome = "[" + name + "]さんがログインしました";
+    for (;;) {
+      auto f = player->zone.Next();
+      if (!f) throw std::runtime_error(name + " did not enter the world");
+      if (f->id == sid::kMessage && client::ParseMessage(*f).text == welcome) break;
+    }
+    return player;
+  }
+
+  // Closes the Zone connection and waits until its disconnect handling (the save) is over.
+  bool Leave(std::unique_ptr<Player>& p, int timeout_ms = 3000) {
+    int closed = server->CountInLog(kZoneClosed);
+    p->zone.Close();
+    p.reset();
+    return WaitCount(kZoneClosed, closed + 1, timeout_ms);
+  }
+};
+
+TEST_F(FaultStore, FailedSaveIsLoggedKeepsTheOldFileAndTheNextSaveWritesIt) {
+  const std::string name = "saver";
+  auto p = Visit(name, true);
+  p->Command("@glod 1000");
+  ASSERT_TRUE(Leave(p));
+  const std::string file = CharaFile(name);
+  const std::string saved = test::ServerProcess::ReadText(file);
+  const long long glod = FileGlod(saved);
+  ASSERT_GE(glod, 1000) << saved;
+  const std::string failed = "キャラクター \"" + name + "\" を保存できませんでした";
+
+  // 1. A folder where the swap file must go: the new text cannot be written.
+  fs::remove(file + ".tmp");
+  fs::create_directory(file + ".tmp");
+  p = Visit(name, false);  // the Multi server's save fails as well
+  EXPECT_EQ(server->CountInLog("[Multi] " + failed), 1) << server->Log();
+  p->Command("@glod 500");
+  ASSERT_TRUE(Leave(p));
+  EXPECT_EQ(server->CountInLog("[Zone] " + failed), 1) << server->Log();
+  EXPECT_EQ(test::ServerProcess::ReadText(file), saved);
+
+  // 2. A plain file where the save folder must be: no character file can be made at all.
+  const std::string save = server->DataPath() + "save";
+  fs::remove_all(file + ".tmp");
+  fs::rename(save, save + ".away");
+  std::ofstream(save) << "not a folder";
+  p = Visit(name, false);
+  EXPECT_EQ(server->CountInLog("[Multi] " + failed), 2) << server->Log();
+  p->Command("@glod 250");
+  ASSERT_TRUE(Leave(p));
+  EXPECT_EQ(server->CountInLog("[Zone] " + failed), 2) << server->Log();
+
+  // The server keeps serving others meanwhile.
+  ASSERT_TRUE(server->Running());
+  Player& other = Enter(NewName("other"));
+  EXPECT_EQ(Messages(other.Command("@count")), std::vector<std::string>{"現在の接続人数 [1人]"});
+
+  // With the folder back, the next save writes everything the character gained meanwhile.
+  fs::remove(save);
+  fs::rename(save + ".away", save);
+  EXPECT_EQ(test::ServerProcess::ReadText(file), saved);
+  p = Visit(name, false);  // saved by the Multi server's disconnect handling
+  EXPECT_EQ(FileGlod(test::ServerProcess::ReadText(file)), glod + 750);
+  p->Command("@glod 1");
+  ASSERT_TRUE(Leave(p));
+  EXPECT_EQ(FileGlod(test::ServerProcess::ReadText(file)), glod + 751);
+}
+
+TEST_F(FaultStore, KillAtRandomMomentsLosesNoCompletedSave) {
+  constexpr int kChars = 4;
+  constexpr int kCycles = 8;
+  std::vector<std::string> names;
+  std::map<std::string, long long> confirmed, attempted;
+  for (int i = 0; i < kChars; ++i) {
+    names.push_back("killed" + std::to_string(i));
+    auto p = Visit(names.back(), true);
+    ASSERT_TRUE(Leave(p));
+    long long g = FileGlod(test::ServerProcess::ReadText(CharaFile(names.back())));
+    ASSERT_GE(g, 0);
+    confirmed[names.back()] = attempted[names.back()] = g;
+  }
+  ASSERT_EQ(server->Stop(SIGINT), 0);
+
+  std::mt19937 rng(12345);
+  int killed_in_play = 0;
+  int total_visits = 0;
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    SCOPED_TRACE("cycle " + std::to_string(cycle));
+    ASSERT_TRUE(server->Start()) << server->Log();
+    // Every character loads, and none is older than its last completed save.
+    ASSERT_TRUE(server->WaitForLog(std::to_string(kChars) + " のキャラをロードしました", 1000))
+        << server->Log();
+    for (const std::string& name : names) {
+      std::string text = test::ServerProcess::ReadText(CharaFile(name));
+      EXPECT_TRUE(text.ends_with("]\r\n}\r\n")) << name << ": " << text;
+      long long g = FileGlod(text);
+      EXPECT_GE(g, confirmed[name]) << name;
+      EXPECT_LE(g, attempted[name]) << name;
+      confirmed[name] = attempted[name] = g;
+    }
+
+    // Play: each visit adds one Glod and takes a few steps, then leaves, which saves.
+    std::atomic<bool> stop{false};
+    std::atomic<int> visits{0};
+    std::thread play([&] {
+      try {
+        for (int i = 0; !stop.load(); ++i) {
+          const std::string& name = names[static_cast<size_t>(i) % names.size()];
+          auto p = Visit(name, false);
+          ++attempted[name];
+          p->Command("@glod 1");
+          for (uint8_t s = 0; s < 4; ++s) p->Send(client::CMovePacket(s % 2 == 0 ? 1 : 3, s));
+          long long value = attempted[name];
+          if (Leave(p)) confirmed[name] = value;
+          ++visits;
+        }
+      } catch (const std::exception&) {
+        // The server was killed under the visit.
+      }
+    });
+    std::this_thread::sleep_for(Millis(200 + static_cast<int>(rng() % 1800)));
+    ::kill(server->Pid(), SIGKILL);
+    stop = true;
+    play.join();
+    server->Kill();
+    if (visits.load() > 0) ++killed_in_play;
+    total_visits += visits.load();
+  }
+  ASSERT_TRUE(server->Start()) << server->Log();
+  EXPECT_TRUE(server->WaitForLog(std::to_string(kChars) + " のキャラをロードしました", 1000));
+  for (const std::string& name : names) {
+    long long g = FileGlod(test::ServerProcess::ReadText(CharaFile(name)));
+    EXPECT_GE(g, confirmed[name]) << name;
+    EXPECT_LE(g, attempted[name]) << name;
+  }
+  EXPECT_GT(killed_in_play, kCycles / 2);
+  std::cout << "[ fault ] " << kCycles << " kills after " << total_visits
+            << " completed visits in all; every character loaded each time\n";
+}
+
+}  // namespace
+}  // namespace vornhal::e2e
