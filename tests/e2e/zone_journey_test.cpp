@@ -112,10 +112,10 @@ class ZoneE2E : public ::testing::Test {
     if (existing) {
       info = LoginOnly(MultiPort(), name, "secret");
     } else {
-      AccountSpec spec;
-      spec.name = name;
-      spec.pass = "secret";
-      info = CreateAndLogin(MultiPort(), spec);
+      NewAccount account;
+      account.name = name;
+      account.pass = "secret";
+      info = CreateAndLogin(MultiPort(), account);
     }
     if (!info) throw std::runtime_error("Multi login of " + name + " failed:\n" + server->Log());
     auto p = std::make_unique<Player>();

@@ -82,18 +82,18 @@ std::optional<Web> MultiClient::WebAddress(uint8_t kind, Millis timeout) {
   return Ask<Web>(CWebRequestPacket(kind), server_id::kWeb, ParseWeb, timeout);
 }
 
-std::optional<ServerInfo> CreateAndLogin(uint16_t multi_port, const AccountSpec& spec) {
+std::optional<ServerInfo> CreateAndLogin(uint16_t multi_port, const NewAccount& account) {
   {
     MultiClient m;
     m.Connect(multi_port);
     auto v = m.Version();
     if (!v || v->kind != 0) return std::nullopt;
-    auto r = m.CreateAccount(spec.name, spec.pass, spec.real, spec.mail);
+    auto r = m.CreateAccount(account.name, account.pass, account.real, account.mail);
     if (!r || r->code != 0) return std::nullopt;
-    auto a = m.SetAppearance(spec.sex, spec.hair_type, spec.hair_color);
+    auto a = m.SetAppearance(account.sex, account.hair_type, account.hair_color);
     if (!a || a->code != 0) return std::nullopt;
   }
-  return LoginOnly(multi_port, spec.name, spec.pass);
+  return LoginOnly(multi_port, account.name, account.pass);
 }
 
 std::optional<ServerInfo> LoginOnly(uint16_t multi_port, std::string_view name, std::string_view pass) {

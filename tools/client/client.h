@@ -61,7 +61,7 @@ class MultiClient {
 
 // Creates an account, sets its look and logs in on the Multi server, then closes the
 // connection; returns the Zone server information of the login answer.
-struct AccountSpec {
+struct NewAccount {
   std::string name;
   std::string pass = "secret";
   std::string real = "Real Name";
@@ -70,7 +70,7 @@ struct AccountSpec {
   uint8_t hair_type = 1;
   TAsColor hair_color{10, 20, 30};
 };
-std::optional<ServerInfo> CreateAndLogin(uint16_t multi_port, const AccountSpec& spec);
+std::optional<ServerInfo> CreateAndLogin(uint16_t multi_port, const NewAccount& account);
 // Logs an existing account in and closes the Multi connection.
 std::optional<ServerInfo> LoginOnly(uint16_t multi_port, std::string_view name, std::string_view pass);
 
