@@ -8,10 +8,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "data/database.h"
@@ -161,16 +166,8 @@ void FillChara(TChara& tc, const json& j) {
 
 std::string SaveDir() { return DataDir + "save/"; }
 
-std::string CharaPath(const std::string& name) { return SaveDir() + name + ".json"; }
-
 [[noreturn]] void ThrowErrno(const std::string& what, int err) {
   throw std::runtime_error(what + ": " + std::strerror(err));
-}
-
-void EnsureSaveDir() {
-  std::error_code ec;
-  std::filesystem::create_directories(SaveDir(), ec);
-  if (ec) throw std::runtime_error("\"" + SaveDir() + "\" を作成できません: " + ec.message());
 }
 
 // Writes the whole text into the character's swap file. The file is reused from save to
@@ -224,8 +221,6 @@ void SyncDir(int dir_fd) {
   if (dir_fd >= 0) ::fsync(dir_fd);
 }
 
-int OpenSaveDir() { return ::open(SaveDir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
-
 }  // namespace
 
 bool IsUsableCharaFileName(std::string_view name) {
@@ -233,52 +228,117 @@ bool IsUsableCharaFileName(std::string_view name) {
   return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
-std::string CharaToJson(const TChara& tc) {
-  ojson j;
-  j["Name"] = tc.FName;
-  j["Password"] = tc.Pass;
-  j["RealName"] = tc.RealName;
-  j["MailAddr"] = tc.MailAddr;
-  j["AdminLv"] = int32_t{tc.AdminLv};
-  j["Sex"] = int32_t{tc.Sex};
-  j["Job"] = int32_t{tc.Job};
-  j["Mark"] = int32_t{tc.Mark};
-  j["HairType"] = int32_t{tc.HairType};
-  j["HairColor"] = uint64_t{tc.HairColor.ToValue()};
-  j["MapID"] = int32_t{tc.Map ? tc.Map->ID : uint16_t{0}};
-  j["X"] = int32_t{tc.Point.X};
-  j["Y"] = int32_t{tc.Point.Y};
-  j["Dir"] = int32_t{tc.Dir};
-  j["Speed"] = int32_t{tc.FSpeed};
-  j["Glod"] = uint64_t{tc.Glod};
-  ojson equipments = ojson::array();
-  for (const auto& slot : tc.Equipments().FItems) {
-    ojson e;
-    e["Slot"] = int32_t{slot->FSlotIndex};
-    e["MetaKey"] = slot->FItem ? slot->FItem->Data()->MetaKey : std::string();
-    equipments.push_back(std::move(e));
-  }
-  j["Equipments"] = std::move(equipments);
-  ojson inventory = ojson::array();
-  for (const auto& slot : tc.Inventory().FItems) {
-    ojson e;
-    e["Slot"] = int32_t{slot->FSlotIndex};
-    e["MetaKey"] = slot->FItem ? slot->FItem->Data()->MetaKey : std::string();
-    e["Count"] = int32_t{slot->FItem ? slot->FItem->Count() : uint16_t{0}};
-    inventory.push_back(std::move(e));
-  }
-  j["Inventory"] = std::move(inventory);
+namespace {
 
-  // Invalid UTF-8 in a text is replaced rather than losing the whole character.
-  std::string body = j.dump(2, ' ', false, ojson::error_handler_t::replace);
-  std::string out;
-  out.reserve(body.size() + body.size() / 16 + 8);
-  out.append(kBom);
-  for (char c : body) {
-    if (c == '\n') out.push_back('\r');  // JSON strings never hold a raw line break
-    out.push_back(c);
+// Appends a JSON string exactly as nlohmann's dump (no ASCII escaping, invalid UTF-8 replaced)
+// writes it. Plain printable ASCII is copied; anything else goes through the library itself,
+// so the bytes are the same in every case.
+void AppendJsonString(std::string& out, const std::string& s) {
+  bool plain = std::all_of(s.begin(), s.end(), [](char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u >= 0x20 && u < 0x7F && c != '"' && c != '\\';
+  });
+  if (plain) {
+    out.push_back('"');
+    out.append(s);
+    out.push_back('"');
+  } else {
+    out.append(ojson(s).dump(-1, ' ', false, ojson::error_handler_t::replace));
   }
-  out.append("\r\n");
+}
+
+void AppendNumber(std::string& out, int64_t value) {
+  char buf[24];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, end);
+}
+
+// One "key": value line of an object at the given indentation (without the line end).
+void AppendKey(std::string& out, std::string_view indent, std::string_view key) {
+  out.append(indent);
+  out.push_back('"');
+  out.append(key);
+  out.append("\": ");
+}
+
+}  // namespace
+
+// The text is written directly rather than built as a JSON document and dumped: the periodic
+// save encodes every character while the world waits, and this is several times faster. The
+// layout is that of an ordered_json dump with an indent of two blanks, CR LF line ends.
+std::string CharaToJson(const TChara& tc) {
+  std::string out;
+  out.reserve(512 + 96 * (tc.Equipments().FItems.size() + tc.Inventory().FItems.size()));
+  out.append(kBom);
+  out.append("{\r\n");
+  auto text = [&out](std::string_view key, const std::string& value) {
+    AppendKey(out, "  ", key);
+    AppendJsonString(out, value);
+    out.append(",\r\n");
+  };
+  auto number = [&out](std::string_view key, int64_t value) {
+    AppendKey(out, "  ", key);
+    AppendNumber(out, value);
+    out.append(",\r\n");
+  };
+  text("Name", tc.FName);
+  text("Password", tc.Pass);
+  text("RealName", tc.RealName);
+  text("MailAddr", tc.MailAddr);
+  number("AdminLv", tc.AdminLv);
+  number("Sex", tc.Sex);
+  number("Job", tc.Job);
+  number("Mark", tc.Mark);
+  number("HairType", tc.HairType);
+  number("HairColor", tc.HairColor.ToValue());
+  number("MapID", tc.Map ? tc.Map->ID : 0);
+  number("X", tc.Point.X);
+  number("Y", tc.Point.Y);
+  number("Dir", tc.Dir);
+  number("Speed", tc.FSpeed);
+  number("Glod", tc.Glod);
+
+  AppendKey(out, "  ", "Equipments");
+  const auto& equipments = tc.Equipments().FItems;
+  if (equipments.empty()) {
+    out.append("[],\r\n");
+  } else {
+    out.append("[\r\n");
+    for (size_t i = 0; i < equipments.size(); ++i) {
+      const auto& slot = equipments[i];
+      out.append("    {\r\n");
+      AppendKey(out, "      ", "Slot");
+      AppendNumber(out, int32_t{slot->FSlotIndex});
+      out.append(",\r\n");
+      AppendKey(out, "      ", "MetaKey");
+      AppendJsonString(out, slot->FItem ? slot->FItem->Data()->MetaKey : std::string());
+      out.append(i + 1 < equipments.size() ? "\r\n    },\r\n" : "\r\n    }\r\n");
+    }
+    out.append("  ],\r\n");
+  }
+
+  AppendKey(out, "  ", "Inventory");
+  const auto& inventory = tc.Inventory().FItems;
+  if (inventory.empty()) {
+    out.append("[]\r\n");
+  } else {
+    out.append("[\r\n");
+    for (size_t i = 0; i < inventory.size(); ++i) {
+      const auto& slot = inventory[i];
+      out.append("    {\r\n");
+      AppendKey(out, "      ", "Slot");
+      AppendNumber(out, int32_t{slot->FSlotIndex});
+      out.append(",\r\n");
+      AppendKey(out, "      ", "MetaKey");
+      AppendJsonString(out, slot->FItem ? slot->FItem->Data()->MetaKey : std::string());
+      out.append(",\r\n");
+      AppendKey(out, "      ", "Count");
+      AppendNumber(out, int32_t{slot->FItem ? slot->FItem->Count() : uint16_t{0}});
+      out.append(i + 1 < inventory.size() ? "\r\n    },\r\n" : "\r\n    }\r\n");
+    }
+    out.append("  ]\r\n");
+  }
+  out.append("}\r\n");
   return out;
 }
 
@@ -331,53 +391,82 @@ void LoadCharaList() {
   LogFmt("%d のキャラをロードしました", CharaList->Count());
 }
 
-void SaveChara(TChara* tc) {
-  if (!tc) return;
-  if (!IsUsableCharaFileName(tc->FName)) {
+namespace {
+
+// One character's file text, encoded while the world lock was held.
+struct TSaveEntry {
+  std::string name;
+  std::string text;
+};
+
+// A save waiting for the writer: one character (written on its own, flushed at once) or every
+// character of a save-all pass (written as a batch with one flush of the file system).
+struct TSaveJob {
+  std::string dir;  // the save folder, ending in "/"
+  bool batch = false;
+  std::vector<TSaveEntry> entries;
+  std::promise<std::string> single_done;  // empty text: written
+  std::function<void(const std::string&)> on_failure;
+  std::promise<int> batch_done;           // number of failures
+};
+
+std::string EntryPath(const std::string& dir, const std::string& name) {
+  return dir + name + ".json";
+}
+
+void EnsureDir(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) throw std::runtime_error("\"" + dir + "\" を作成できません: " + ec.message());
+}
+
+// Writes one character's file: swap file, flush, exchange, folder flush.
+void WriteOne(const std::string& dir, const TSaveEntry& entry) {
+  if (!IsUsableCharaFileName(entry.name)) {
     throw std::runtime_error("ファイル名に使えないキャラ名です");
   }
-  EnsureSaveDir();
-  const std::string path = CharaPath(tc->FName);
+  EnsureDir(dir);
+  const std::string path = EntryPath(dir, entry.name);
   const std::string temp = path + std::string(kTempSuffix);
-  WriteTempFile(temp, CharaToJson(*tc), true);
+  WriteTempFile(temp, entry.text, true);
   RenameOver(temp, path);
-  int dir_fd = OpenSaveDir();
+  int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   SyncDir(dir_fd);
   if (dir_fd >= 0) ::close(dir_fd);
 }
 
-int SaveCharaList() {
-  if (CharaList->Count() == 0) return 0;
+// Writes a save-all pass. Every file is written in two steps so a crash leaves the old or the
+// new file: first all swap files, then one flush of the file system (far cheaper than one per
+// file), then the exchanges with the old files. A failure is logged with the character's name
+// and the others are still written. Returns the number of failures.
+int WriteBatch(const std::string& dir, const std::vector<TSaveEntry>& entries) {
   int failures = 0;
-  auto report = [&failures](const TChara* tc, const char* what) {
+  auto report = [&failures](const TSaveEntry& e, const char* what) {
     ++failures;
-    LogFmt("Error: キャラ \"%s\" の保存に失敗しました (%s)", tc->FName, what);
+    LogFmt("Error: キャラ \"%s\" の保存に失敗しました (%s)", e.name, what);
   };
   std::error_code dir_ec;
-  std::filesystem::create_directories(SaveDir(), dir_ec);
+  std::filesystem::create_directories(dir, dir_ec);
 
-  // Every file is written in two steps so a crash leaves the old or the new file: first all
-  // temporary files, then one flush of the file system (far cheaper than one per file), then
-  // the renames over the old files.
-  std::vector<TChara*> written;
-  written.reserve(static_cast<size_t>(CharaList->Count()));
-  for (TChara* tc : *CharaList) {
+  std::vector<const TSaveEntry*> written;
+  written.reserve(entries.size());
+  for (const TSaveEntry& e : entries) {
     try {
-      if (!IsUsableCharaFileName(tc->FName)) {
+      if (!IsUsableCharaFileName(e.name)) {
         throw std::runtime_error("ファイル名に使えないキャラ名です");
       }
-      if (dir_ec) throw std::runtime_error("\"" + SaveDir() + "\" を作成できません: " + dir_ec.message());
-      WriteTempFile(CharaPath(tc->FName) + std::string(kTempSuffix), CharaToJson(*tc), false);
-      written.push_back(tc);
-    } catch (const std::exception& e) {
-      report(tc, e.what());
+      if (dir_ec) throw std::runtime_error("\"" + dir + "\" を作成できません: " + dir_ec.message());
+      WriteTempFile(EntryPath(dir, e.name) + std::string(kTempSuffix), e.text, false);
+      written.push_back(&e);
+    } catch (const std::exception& ex) {
+      report(e, ex.what());
     }
   }
-  int dir_fd = OpenSaveDir();
+  int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool synced = dir_fd >= 0 && ::syncfs(dir_fd) == 0;
   int saved = 0;
-  for (TChara* tc : written) {
-    const std::string path = CharaPath(tc->FName);
+  for (const TSaveEntry* e : written) {
+    const std::string path = EntryPath(dir, e->name);
     const std::string temp = path + std::string(kTempSuffix);
     try {
       if (!synced) {
@@ -394,8 +483,8 @@ int SaveCharaList() {
       }
       RenameOver(temp, path);
       ++saved;
-    } catch (const std::exception& e) {
-      report(tc, e.what());
+    } catch (const std::exception& ex) {
+      report(*e, ex.what());
     }
   }
   SyncDir(dir_fd);
@@ -403,5 +492,144 @@ int SaveCharaList() {
   if (saved > 0) Log("キャラデータを保存しました");
   return failures;
 }
+
+void RunJob(TSaveJob& job) {
+  if (job.batch) {
+    job.batch_done.set_value(WriteBatch(job.dir, job.entries));
+    return;
+  }
+  std::string error;
+  try {
+    WriteOne(job.dir, job.entries.front());
+  } catch (const std::exception& e) {
+    error = e.what();
+    if (error.empty()) error = "保存に失敗しました";
+  }
+  if (!error.empty() && job.on_failure) job.on_failure(error);
+  job.single_done.set_value(error);
+}
+
+// The one writer thread: takes the jobs in the order they were queued, so a later save of a
+// character is never overtaken by an earlier one.
+class TSaveWriter {
+ public:
+  static TSaveWriter& Get() {
+    static TSaveWriter writer;
+    return writer;
+  }
+
+  void Start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (thread_.joinable()) return;
+    stopping_ = false;
+    thread_ = std::thread([this] { Run(); });
+  }
+
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!thread_.joinable()) return;
+      stopping_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+    thread_ = std::thread();
+  }
+
+  // Queues the job; false when no writer runs (the caller then writes it itself).
+  bool Queue(std::unique_ptr<TSaveJob>& job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!thread_.joinable() || stopping_) return false;
+      jobs_.push_back(std::move(job));
+    }
+    cv_.notify_all();
+    return true;
+  }
+
+  void Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_cv_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      cv_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (jobs_.empty()) break;  // stopping, and everything queued is written
+      std::unique_ptr<TSaveJob> job = std::move(jobs_.front());
+      jobs_.pop_front();
+      busy_ = true;
+      lock.unlock();
+      RunJob(*job);
+      job.reset();
+      lock.lock();
+      busy_ = false;
+      if (jobs_.empty()) idle_cv_.notify_all();
+    }
+    idle_cv_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::condition_variable idle_cv_;
+  std::deque<std::unique_ptr<TSaveJob>> jobs_;
+  std::thread thread_;
+  bool stopping_ = false;
+  bool busy_ = false;
+};
+
+std::shared_future<std::string> Submit(std::unique_ptr<TSaveJob> job) {
+  std::shared_future<std::string> done = job->single_done.get_future().share();
+  if (!TSaveWriter::Get().Queue(job)) RunJob(*job);
+  return done;
+}
+
+}  // namespace
+
+void StartSaveWriter() { TSaveWriter::Get().Start(); }
+
+void StopSaveWriter() { TSaveWriter::Get().Stop(); }
+
+void DrainSaveWriter() { TSaveWriter::Get().Drain(); }
+
+std::shared_future<std::string> QueueSaveChara(
+    TChara* tc, std::function<void(const std::string&)> on_failure) {
+  if (!tc) {
+    std::promise<std::string> none;
+    none.set_value(std::string());
+    return none.get_future().share();
+  }
+  auto job = std::make_unique<TSaveJob>();
+  job->dir = SaveDir();
+  job->entries.push_back(TSaveEntry{tc->FName, CharaToJson(*tc)});
+  job->on_failure = std::move(on_failure);
+  return Submit(std::move(job));
+}
+
+void SaveChara(TChara* tc) {
+  if (!tc) return;
+  std::string error = QueueSaveChara(tc).get();
+  if (!error.empty()) throw std::runtime_error(error);
+}
+
+std::shared_future<int> QueueSaveCharaList(int* count) {
+  auto job = std::make_unique<TSaveJob>();
+  job->dir = SaveDir();
+  job->batch = true;
+  job->entries.reserve(static_cast<size_t>(CharaList->Count()));
+  for (TChara* tc : *CharaList) job->entries.push_back(TSaveEntry{tc->FName, CharaToJson(*tc)});
+  if (count) *count = static_cast<int>(job->entries.size());
+  std::shared_future<int> done = job->batch_done.get_future().share();
+  if (job->entries.empty()) {
+    job->batch_done.set_value(0);  // nothing to save: no file, no line
+  } else if (!TSaveWriter::Get().Queue(job)) {
+    RunJob(*job);
+  }
+  return done;
+}
+
+int SaveCharaList() { return QueueSaveCharaList(nullptr).get(); }
 
 }  // namespace vornhal

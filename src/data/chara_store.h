@@ -1,5 +1,7 @@
 // The character store: one JSON file per character in DataDir + "save/".
 #pragma once
+#include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,10 +12,30 @@ namespace vornhal {
 class TChara;
 
 void LoadCharaList();
-// Writes one character's file (atomically: temporary file, sync, rename). Throws on failure.
+
+// Saves are written by one writer thread once StartSaveWriter has run; until then (and after
+// StopSaveWriter) every save is written at once by its caller. Either way the file text is
+// encoded when the save is asked for, while the caller holds the world lock, and the files of
+// one character are written in the order their saves were asked for.
+void StartSaveWriter();
+// Waits until every queued save is written, then ends the writer thread.
+void StopSaveWriter();
+// Waits until every save queued so far is written.
+void DrainSaveWriter();
+
+// Queues one character's file (atomically: swap file, sync, exchange, folder sync). The
+// result is empty once written, or the error text. A null character is a finished no-op.
+// A caller that cannot wait may pass on_failure, which the writer calls with the error text.
+std::shared_future<std::string> QueueSaveChara(
+    TChara* tc, std::function<void(const std::string&)> on_failure = nullptr);
+// Writes one character's file and waits for it. Throws on failure.
 void SaveChara(TChara* tc);
-// Saves every character; a failure is logged with the character's name and the others are
-// still saved. Returns the number of failures.
+// Queues every character (nothing when CharaList is empty) and sets *count (if given) to the
+// number queued. Each failure is logged with the character's name and the others are still
+// written; "キャラデータを保存しました" is logged once the pass has written any file. The
+// result is the number of failures.
+std::shared_future<int> QueueSaveCharaList(int* count = nullptr);
+// Saves every character and waits for it. Returns the number of failures.
 int SaveCharaList();
 
 // The file text the store writes for a character (UTF-8 with BOM, CR LF).

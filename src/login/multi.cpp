@@ -2,6 +2,8 @@
 #include "login/multi.h"
 
 #include <exception>
+#include <future>
+#include <string>
 
 #include "data/chara_store.h"
 #include "data/common.h"
@@ -38,16 +40,32 @@ std::string ServerName(const TSession& session) {
   return session.Server() != nullptr ? session.Server()->Name() : std::string("Multi");
 }
 
-// Releases a character whose Context is this connection: clears Login and Context and saves
-// it, so no character is left naming a connection that goes away.
+// Releases a character whose Context is this connection: clears Login and Context and queues
+// its save, so no character is left naming a connection that goes away. The caller waits for
+// the save (without the world lock) through WaitReleased.
+std::shared_future<std::string> ReleaseChara(TChara* tc, TConnection& context) {
+  if (tc == nullptr || tc->Context.get() != &context) return {};
+  tc->Login = false;
+  tc->Context.reset();
+  return QueueSaveChara(tc);
+}
+
+// The same inside a packet handler, which cannot wait: the writer reports a failure itself.
 void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_name) {
   if (tc == nullptr || tc->Context.get() != &context) return;
   tc->Login = false;
   tc->Context.reset();
-  try {
-    SaveChara(tc);
-  } catch (const std::exception& e) {
-    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, tc->FName, e.what());
+  QueueSaveChara(tc, [server_name, name = tc->FName](const std::string& error) {
+    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, name, error);
+  });
+}
+
+void WaitReleased(const std::shared_future<std::string>& saved, const std::string& chara_name,
+                  const std::string& server_name) {
+  if (!saved.valid()) return;
+  std::string error = saved.get();
+  if (!error.empty()) {
+    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, chara_name, error);
   }
 }
 
@@ -64,15 +82,20 @@ void TMultiServer::DoConnect(TConnection& context) {
 }
 
 void TMultiServer::DoDisconnect(TConnection& context) {
+  std::shared_future<std::string> saved;
+  std::string chara_name;
   {
     TWorldGuard guard;
     TSession* session = context.Data;
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
     // A character that has meanwhile entered the world on the Zone server belongs to that
     // connection now and is left alone.
-    ReleaseChara(tc, context, Name());
+    if (tc != nullptr) chara_name = tc->FName;
+    saved = ReleaseChara(tc, context);
     if (session != nullptr) session->SetChara(nullptr);
   }
+  // The file is written by the save writer while the world goes on.
+  WaitReleased(saved, chara_name, Name());
   TServer::DoDisconnect(context);
 }
 

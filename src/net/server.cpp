@@ -1,6 +1,5 @@
 #include "net/server.h"
 
-#include <array>
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
@@ -25,6 +24,8 @@ TServer* ZoneServer = nullptr;
 
 namespace {
 
+uint64_t handled_packets = 0;  // world lock
+
 // Unsent bytes above which a connection counts as stalled and is closed, so one client that
 // stops reading can never hold the world's memory or its sends.
 constexpr size_t kMaxUnsentBytes = 4u << 20;
@@ -38,6 +39,12 @@ constexpr int kIoThreads = 2;
 // core (and the world lock) away from everyone else.
 constexpr auto kPacketWindow = std::chrono::milliseconds(100);
 constexpr uint32_t kMaxPacketsPerWindow = 4096;
+// One read's buffer. Client packets are small and a frame may span reads, so a page is
+// plenty; it is allocated without zero-filling, so an idle connection's buffer costs only
+// what its reads have touched.
+constexpr size_t kRecvBufferSize = 4096;
+// Send buffers bigger than this are given back once everything queued has been sent.
+constexpr size_t kKeptSendBuffer = 4096;
 
 // The one process-wide io_context, run by a small pool while any server is open.
 class IoPool {
@@ -111,7 +118,7 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
 
   // Strand-only state.
   TFrameReader reader_;
-  std::array<uint8_t, 16384> recv_{};
+  std::unique_ptr<uint8_t[]> recv_{new uint8_t[kRecvBufferSize]};
   bool socket_closed_ = false;
   bool close_after_write_ = false;
   std::chrono::steady_clock::time_point window_start_{};
@@ -188,9 +195,8 @@ void TAsioConnection::Start() {
 
 void TAsioConnection::StartRead() {
   auto self = shared_from_this();
-  socket_.async_read_some(asio::buffer(recv_), [self](const asio::error_code& ec, size_t n) {
-    self->OnRead(ec, n);
-  });
+  socket_.async_read_some(asio::buffer(recv_.get(), kRecvBufferSize),
+                          [self](const asio::error_code& ec, size_t n) { self->OnRead(ec, n); });
 }
 
 void TAsioConnection::OnRead(const asio::error_code& ec, size_t size) {
@@ -211,7 +217,7 @@ void TAsioConnection::OnRead(const asio::error_code& ec, size_t size) {
   }
   // Bytes arriving after Close() are no longer dispatched; the read goes on until the socket
   // is closed, which is what ends the connection.
-  if (connected_.load()) reader_.Feed(recv_.data(), size);
+  if (connected_.load()) reader_.Feed(recv_.get(), size);
   ContinueRead();
 }
 
@@ -258,6 +264,7 @@ bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
   if (session == nullptr) return false;
   uint8_t id = session->LoadBody(body, size);
   TWorldGuard lock;
+  ++handled_packets;
   try {
     session->ParsePacket(*this, id);
   } catch (const std::exception& e) {
@@ -319,7 +326,13 @@ void TAsioConnection::OnWrite(const asio::error_code& ec, size_t size) {
       writing_ = false;
     } else {
       more = !pending_.empty();
-      if (!more) writing_ = false;
+      if (!more) {
+        writing_ = false;
+        // A burst (entering the world, a crowd) leaves big buffers behind; an idle
+        // connection need not keep them.
+        if (inflight_.capacity() > kKeptSendBuffer) std::vector<uint8_t>().swap(inflight_);
+        if (pending_.capacity() > kKeptSendBuffer) std::vector<uint8_t>().swap(pending_);
+      }
     }
   }
   if (ec) {
@@ -533,5 +546,7 @@ void TServer::DoException(TConnection& context, const std::string& message) {
 }
 
 void TServer::Process(uint32_t) {}
+
+uint64_t HandledPacketCount() { return handled_packets; }
 
 }  // namespace vornhal

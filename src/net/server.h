@@ -56,6 +56,11 @@ class TServer {
   std::shared_ptr<Impl> FImpl;
 };
 
+// The number of packets handed to a session's ParsePacket so far, by every server (each under
+// the world lock). Read with the world lock held; per-tick hooks use it to tell whether any
+// handler ran since they last looked.
+uint64_t HandledPacketCount();
+
 // The two listening servers, set by start-up (null before and after).
 extern TServer* MultiServer;
 extern TServer* ZoneServer;

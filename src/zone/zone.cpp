@@ -23,14 +23,26 @@ std::unique_ptr<TSession> TZoneServer::CreateSession() {
 }
 
 void TZoneServer::DoDisconnect(TConnection& context) {
+  std::shared_future<std::string> saved;
+  std::string name;
   {
     TWorldGuard guard;
     if (auto* session = dynamic_cast<TZoneSession*>(context.Data)) {
       try {
-        session->Logout(context);
+        if (session->Chara() != nullptr) name = session->Chara()->FName;
+        saved = session->Logout(context);
       } catch (const std::exception& e) {
         LogFmt("[%s] Error: %s", Name(), e.what());
       }
+    }
+  }
+  // The file is written by the save writer; the connection's end is reported once it is, and
+  // the world goes on meanwhile. A failed save keeps the old file; the log names the
+  // character so it can be told apart.
+  if (saved.valid()) {
+    std::string error = saved.get();
+    if (!error.empty()) {
+      LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", Name(), name, error);
     }
   }
   TServer::DoDisconnect(context);
@@ -43,12 +55,22 @@ bool ReviveDue(const TChara& tc, uint32_t tick) {
 
 void TZoneServer::Process(uint32_t tick) {
   TServer::Process(tick);
+  // Characters die only in packet handlers (attacks, commands), and logging in is a packet
+  // too; so without a handled packet since the last walk, and nobody left dead by it, the
+  // walk would find no one.
+  const uint64_t handled = HandledPacketCount();
+  if (handled == FWalkedAtPacket && !FDeadLeft) return;
+  FWalkedAtPacket = handled;
+  FDeadLeft = false;
   std::vector<TChara*> due;
   ForEachConnection([&](TConnection& conn) {
     TSession* session = conn.Data;
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
-    if (tc != nullptr && ReviveDue(*tc, tick)) {
+    if (tc == nullptr || !tc->Login || !tc->IsDead) return;
+    if (ReviveDue(*tc, tick)) {
       due.push_back(tc);
+    } else {
+      FDeadLeft = true;
     }
   });
   // Revived after the walk: Revive sends packets, which must not run under the list lock.
@@ -233,9 +255,9 @@ void TZoneSession::ZoneLogin(TConnection& context) {
   LogFmt("[Zone] キャラクター \"%s\" がログイン", tc->FName);
 }
 
-void TZoneSession::Logout(TConnection& context) {
+std::shared_future<std::string> TZoneSession::Logout(TConnection& context) {
   TChara* tc = Chara();
-  if (tc == nullptr) return;
+  if (tc == nullptr) return {};
   SetChara(nullptr);
   tc->Login = false;
   if (tc->Map != nullptr) tc->Map->DeleteChara(tc);
@@ -245,12 +267,7 @@ void TZoneSession::Logout(TConnection& context) {
   if (tc->IsDead) tc->Revive();
   // The connection goes away after this; nothing may keep naming it.
   if (tc->Conn() == &context) tc->Context.reset();
-  // A failed save keeps the old file; the log names the character so it can be told apart.
-  try {
-    SaveChara(tc);
-  } catch (const std::exception& e) {
-    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", ServerName(), tc->FName, e.what());
-  }
+  return QueueSaveChara(tc);
 }
 
 void TZoneSession::Step(TConnection& context) {

@@ -1,5 +1,6 @@
 // The Zone server: the game world's protocol.
 #pragma once
+#include <future>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,12 @@ class TZoneServer : public TServer {
   std::unique_ptr<TSession> CreateSession() override;
   void DoDisconnect(TConnection& context) override;  // logout handling, then base
   void Process(uint32_t tick) override;              // automatic revival
+
+ private:
+  // The connections are walked for the dead only when a packet was handled since the last
+  // walk or that walk left someone dead: between packets nobody dies, so idle ticks are cheap.
+  uint64_t FWalkedAtPacket = ~uint64_t{0};
+  bool FDeadLeft = false;
 };
 
 // A dead character is revived once the clock has passed its DeadTime by this many ms.
@@ -28,8 +35,10 @@ class TZoneSession : public TSession {
   void ParsePacket(TConnection& context, uint8_t packet_id) override;
 
   // Takes the session's character out of the world: off its map, out of view, logged out,
-  // revived if dead and saved. Does nothing without a character. World lock held.
-  void Logout(TConnection& context);
+  // revived if dead, and queues its save. Does nothing without a character. World lock held.
+  // The result is the queued save's (empty once written, else the error text); the caller
+  // waits for it without the world lock.
+  std::shared_future<std::string> Logout(TConnection& context);
 
  private:
   // The session's character; raises an error (a parse error for the session) before a zone
