@@ -45,13 +45,14 @@ inline void SilenceStdout() {
 
 // A temporary folder removed at exit.
 inline const std::string& TempRoot() {
-  static const std::string root = [] {
-    std::string tmpl = (fs::temp_directory_path() / "vornhal-fuzz-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
+  // Never destroyed, so the exit handler can still read it.
+  static const std::string* root = [] {
+    auto* tmpl = new std::string((fs::temp_directory_path() / "vornhal-fuzz-XXXXXX").string());
+    if (::mkdtemp(tmpl->data()) == nullptr) std::abort();
     std::atexit([] { std::error_code ec; fs::remove_all(TempRoot(), ec); });
     return tmpl;
   }();
-  return root;
+  return *root;
 }
 
 // Writes text to DataDir + relative path, creating the folders.
