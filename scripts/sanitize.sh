@@ -13,8 +13,11 @@ case "$kind" in
 esac
 scripts/deps.sh
 # Undefined behaviour stops the program instead of printing a line a passing test would hide.
+# The vptr check is left out: it reports every virtual call as invalid once the process has no
+# file descriptor left (its memory probe needs a pipe), which the descriptor exhaustion test
+# brings about on purpose; AddressSanitizer still catches calls through freed objects.
 recover=""
-case "$kind" in *undefined*) recover="-fno-sanitize-recover=undefined" ;; esac
+case "$kind" in *undefined*) recover="-fno-sanitize-recover=undefined -fno-sanitize=vptr" ;; esac
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNHAL_TESTS=ON \
   -DVORNHAL_BENCH=OFF -DVORNHAL_SANITIZE="$kind" -DCMAKE_CXX_FLAGS="$recover"
 cmake --build "$dir" -j2
