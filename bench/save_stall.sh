@@ -5,12 +5,15 @@
 # more.
 #
 # What is measured, and how:
+#  - the server's own report: after each periodic save it logs
+#    "保存: N キャラ, ロック X ms, 遅れ Y ms (最大 Z ms)": how long the saving tick held the world
+#    lock, how late the next tick started and the latest start of any tick since the previous
+#    report (a tick is late by the time its start lies past its 30 ms period). A server
+#    without that line (older builds) is measured by the clients only.
 #  - the world freeze during the periodic save, as the clients feel it: every step needs the
-#    world lock, which the save holds, so the longest step round trip around the save's log line
+#    world lock, so the longest step round trip around the save's log line
 #    "キャラデータを保存しました" is about the time the lock was held (at most one think time
-#    plus a normal round trip less). The server reports neither the lock hold nor tick delays
-#    itself, so tick lateness cannot be read directly: the tick that saves ends late by the
-#    save's length, and the following ticks run on time again.
+#    plus a normal round trip less).
 #  - the shutdown save: the time between the server's last log line before
 #    "キャラデータを保存しました" and that line (arrival times of the lines at the reader, in
 #    microseconds), and from the stop signal to that line.
@@ -48,6 +51,14 @@ if [[ -z "${SHUTDOWN_ONLY:-}" ]]; then
     awk -v t="$saved" '$1 == "stall" && $2 > t - 5 && $2 < t + 5 { printf "  %.6f %s\n", $2, $3 }' "$BENCH_ROOT/stalls.txt"
     worst=$(awk -v t="$saved" 'BEGIN { m = 0 } $1 == "stall" && $2 > t - 5 && $2 < t + 5 && $3 > m { m = $3 } END { print m }' "$BENCH_ROOT/stalls.txt")
     echo "longest step round trip around the periodic save: ${worst} ms (world lock held about this long)"
+    report=$(awk -v t="$started" '$1 > t && index($0, "保存: ") { sub(/^[^ ]+ \[[^]]*\] /, ""); print; exit }' "$BENCH_ROOT/server.log")
+    if [[ -n "$report" ]]; then
+      echo "server's report of the periodic save: $report"
+      reported=$(awk -v t="$started" '$1 > t && index($0, "保存: ") { print $1; exit }' "$BENCH_ROOT/server.log")
+      echo "  the writer's line (every file written, outside the lock) came $(awk -v a="$reported" -v b="$saved" 'BEGIN { printf "%.1f", 1000 * (b - a) }') ms after the report"
+    else
+      echo "server's report of the periodic save: none (this server does not log one)"
+    fi
   else
     echo "no periodic save was logged"
   fi
