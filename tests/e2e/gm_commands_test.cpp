@@ -160,7 +160,12 @@ TEST_F(GmCommands, PortalShowsEffectsOnEveryTileOfTheNearbyPortal) {
 TEST_F(GmCommands, ReloadOnlyWhenAloneThenReplacesNearbyNpcs) {
   Player& p = Enter(NewName("gm"));
   client::Connection second;
+  const int connects = server->CountInLog("[Zone] \"127.0.0.1\" からの接続を開始");
   second.Connect(server->zone_port);
+  // The count includes the second connection once the server has accepted it.
+  for (int i = 0; i < 500 && server->CountInLog("[Zone] \"127.0.0.1\" からの接続を開始") == connects; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   EXPECT_EQ(Messages(p.Command("@count")), Strings{"現在の接続人数 [2人]"});
   const int loads = server->CountInLog("のNPCデータをロードしました");
   EXPECT_EQ(Messages(p.Command("@reload")),
