@@ -3,7 +3,12 @@
 // write, and failures are still reported with the character's name.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <optional>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -180,8 +185,21 @@ TEST_F(SaveWriterTest, LaterSavesOfACharacterAreNeverOvertaken) {
   std::vector<uint32_t> seen;
   std::thread reader([&] {
     while (!stop.load()) {
-      auto text = ReadFile(file);
-      if (!text) continue;
+      // A sample counts only if the file was not replaced while it was read: the swap file
+      // that takes its place next is rewritten in place, so a reader still holding the old
+      // file can see a later text there.
+      int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) continue;
+      std::string body;
+      char buf[4096];
+      ssize_t n;
+      while ((n = ::read(fd, buf, sizeof buf)) > 0) body.append(buf, static_cast<size_t>(n));
+      struct stat held {}, now {};
+      bool same = ::fstat(fd, &held) == 0 && ::stat(file.c_str(), &now) == 0 &&
+                  held.st_ino == now.st_ino;
+      ::close(fd);
+      if (!same) continue;
+      std::optional<std::string> text = body;
       auto at = text->find("\"Glod\": ");
       if (at == std::string::npos) continue;
       uint32_t glod = static_cast<uint32_t>(std::stoul(text->substr(at + 8)));
