@@ -266,6 +266,39 @@ void AppendKey(std::string& out, std::string_view indent, std::string_view key) 
 // The text is written directly rather than built as a JSON document and dumped: the periodic
 // save encodes every character while the world waits, and this is several times faster. The
 // layout is that of an ordered_json dump with an indent of two blanks, CR LF line ends.
+namespace {
+
+// One of the two slot arrays of a character file: every element holds "Slot" and "MetaKey",
+// inventory elements also "Count"; `last` ends the array without a comma.
+void AppendSlotArray(std::string& out, const char* key,
+                     const std::vector<std::unique_ptr<TItemSlot>>& slots, bool with_count,
+                     bool last) {
+  AppendKey(out, "  ", key);
+  if (slots.empty()) {
+    out.append(last ? "[]\r\n" : "[],\r\n");
+    return;
+  }
+  out.append("[\r\n");
+  for (size_t i = 0; i < slots.size(); ++i) {
+    const auto& slot = slots[i];
+    out.append("    {\r\n");
+    AppendKey(out, "      ", "Slot");
+    AppendNumber(out, int32_t{slot->FSlotIndex});
+    out.append(",\r\n");
+    AppendKey(out, "      ", "MetaKey");
+    AppendJsonString(out, slot->FItem ? slot->FItem->Data()->MetaKey : std::string());
+    if (with_count) {
+      out.append(",\r\n");
+      AppendKey(out, "      ", "Count");
+      AppendNumber(out, int32_t{slot->FItem ? slot->FItem->Count() : uint16_t{0}});
+    }
+    out.append(i + 1 < slots.size() ? "\r\n    },\r\n" : "\r\n    }\r\n");
+  }
+  out.append(last ? "  ]\r\n" : "  ],\r\n");
+}
+
+}  // namespace
+
 std::string CharaToJson(const TChara& tc) {
   std::string out;
   out.reserve(512 + 96 * (tc.Equipments().FItems.size() + tc.Inventory().FItems.size()));
@@ -298,46 +331,8 @@ std::string CharaToJson(const TChara& tc) {
   number("Speed", tc.FSpeed);
   number("Glod", tc.Glod);
 
-  AppendKey(out, "  ", "Equipments");
-  const auto& equipments = tc.Equipments().FItems;
-  if (equipments.empty()) {
-    out.append("[],\r\n");
-  } else {
-    out.append("[\r\n");
-    for (size_t i = 0; i < equipments.size(); ++i) {
-      const auto& slot = equipments[i];
-      out.append("    {\r\n");
-      AppendKey(out, "      ", "Slot");
-      AppendNumber(out, int32_t{slot->FSlotIndex});
-      out.append(",\r\n");
-      AppendKey(out, "      ", "MetaKey");
-      AppendJsonString(out, slot->FItem ? slot->FItem->Data()->MetaKey : std::string());
-      out.append(i + 1 < equipments.size() ? "\r\n    },\r\n" : "\r\n    }\r\n");
-    }
-    out.append("  ],\r\n");
-  }
-
-  AppendKey(out, "  ", "Inventory");
-  const auto& inventory = tc.Inventory().FItems;
-  if (inventory.empty()) {
-    out.append("[]\r\n");
-  } else {
-    out.append("[\r\n");
-    for (size_t i = 0; i < inventory.size(); ++i) {
-      const auto& slot = inventory[i];
-      out.append("    {\r\n");
-      AppendKey(out, "      ", "Slot");
-      AppendNumber(out, int32_t{slot->FSlotIndex});
-      out.append(",\r\n");
-      AppendKey(out, "      ", "MetaKey");
-      AppendJsonString(out, slot->FItem ? slot->FItem->Data()->MetaKey : std::string());
-      out.append(",\r\n");
-      AppendKey(out, "      ", "Count");
-      AppendNumber(out, int32_t{slot->FItem ? slot->FItem->Count() : uint16_t{0}});
-      out.append(i + 1 < inventory.size() ? "\r\n    },\r\n" : "\r\n    }\r\n");
-    }
-    out.append("  ]\r\n");
-  }
+  AppendSlotArray(out, "Equipments", tc.Equipments().FItems, false, false);
+  AppendSlotArray(out, "Inventory", tc.Inventory().FItems, true, true);
   out.append("}\r\n");
   return out;
 }
