@@ -18,7 +18,7 @@ scripts/deps.sh
 # brings about on purpose; AddressSanitizer still catches calls through freed objects.
 recover=""
 case "$kind" in *undefined*) recover="-fno-sanitize-recover=undefined;-fno-sanitize=vptr" ;; esac
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNHAL_TESTS=ON \
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNHAL_TESTS=ON -DVORNHAL_WERROR=ON \
   -DVORNHAL_BENCH=OFF -DVORNHAL_SANITIZE="$kind" -DCMAKE_CXX_FLAGS= -DVORNHAL_SANITIZE_OPTIONS="$recover"
 if [ "$kind" = thread ]; then
   # Only what the thread-sanitizer run executes: the server, the load bot and the end-to-end and

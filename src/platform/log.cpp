@@ -28,6 +28,32 @@ void WriteAll(std::string_view s) {
 }
 }  // namespace
 
+std::string EscapeLogText(std::string_view text, size_t max_bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size() < max_bytes ? text.size() : max_bytes);
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (out.size() >= max_bytes) {
+      // Back up to the start of a UTF-8 sequence so the cut never splits a character.
+      while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+      if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) out.pop_back();
+      out += "...";
+      return out;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 void Log(std::string_view text) {
   std::lock_guard<std::mutex> guard(LogLock());
   std::time_t now = std::time(nullptr);

@@ -1,5 +1,7 @@
 #include "platform/settings.h"
 
+#include <string_view>
+
 namespace vornhal {
 
 bool AccountLimit = false;
@@ -9,8 +11,29 @@ uint16_t MultiPort = 1510;
 bool ForcePK = false;
 uint16_t ZonePort = 11010;
 uint16_t HttpPort = 8080;
+std::string PasswordHash = "argon2id";
+int32_t PasswordHashMemoryKiB = 19456;
+int32_t PasswordHashPasses = 2;
+int32_t GMLevel = 0;
+std::map<std::string, int32_t> GMCommandLevels;
+TSecuritySettings Security;
+TAdminSettings AdminServerSettings;
 std::string LocalIP;
 std::string GlobalIP;
+
+bool IsTrustedAddress(const std::string& address) {
+  std::string_view list = Security.TrustedAddresses;
+  while (!list.empty()) {
+    size_t comma = list.find(',');
+    std::string_view item = list.substr(0, comma);
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    size_t b = item.find_first_not_of(" \t");
+    if (b == std::string_view::npos) continue;
+    item = item.substr(b, item.find_last_not_of(" \t") - b + 1);
+    if (item == address) return true;
+  }
+  return false;
+}
 
 void ResetSettingsToDefaults() {
   AccountLimit = false;
@@ -20,6 +43,13 @@ void ResetSettingsToDefaults() {
   ForcePK = false;
   ZonePort = 11010;
   HttpPort = 8080;
+  PasswordHash = "argon2id";
+  PasswordHashMemoryKiB = 19456;
+  PasswordHashPasses = 2;
+  GMLevel = 0;
+  GMCommandLevels.clear();
+  Security = TSecuritySettings{};
+  AdminServerSettings = TAdminSettings{};
 }
 
 }  // namespace vornhal

@@ -128,6 +128,19 @@ bool TIniFile::SectionExists(const std::string& section) const {
   return false;
 }
 
+std::vector<std::pair<std::string, std::string>> TIniFile::ReadSection(
+    const std::string& section) const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const Line& line : lines_) {
+    if (!line.is_key || !EqualsIgnoreAsciiCase(line.section, section)) continue;
+    bool seen = false;
+    for (const auto& [key, value] : out) seen = seen || EqualsIgnoreAsciiCase(key, line.key);
+    if (seen) continue;
+    out.emplace_back(line.key, Trim(line.text.substr(line.text.find('=') + 1)));
+  }
+  return out;
+}
+
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
   const std::string text = key + "=" + value;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vornhal {
@@ -31,6 +32,9 @@ class TIniFile {
   // Removes every line of the key in the section.
   void DeleteKey(const std::string& section, const std::string& key);
   bool SectionExists(const std::string& section) const;
+  // Every key of the section with its value (blanks trimmed), in file order; a key given
+  // twice is listed once, with its first value.
+  std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section) const;
 
   // The file's text; every line ends in LF.
   std::string Text() const;

@@ -10,6 +10,41 @@
 
 namespace vornhal {
 
+namespace {
+
+// A limit of [Security]: a number from 0 up; anything else keeps the current value.
+void ReadLimit(const TIniFile& ini, const char* key, int32_t& value) {
+  int32_t v = ini.ReadInteger("Security", key, value);
+  if (v >= 0) value = v;
+}
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+// The [Security] keys in the order they are written.
+template <typename Fn>
+void ForEachLimit(Fn&& fn) {
+  fn("MaxConnectionsPerIP", Security.MaxConnectionsPerIP);
+  fn("MaxConnections", Security.MaxConnections);
+  fn("LoginTimeout", Security.LoginTimeout);
+  fn("IdleTimeout", Security.IdleTimeout);
+  fn("MaxPacketsPerSecond", Security.MaxPacketsPerSecond);
+  fn("MaxUnsentBytesTotal", Security.MaxUnsentBytesTotal);
+  fn("ChatLinesPer5s", Security.ChatLinesPer5s);
+  fn("MaxLogLinesPerConnection", Security.MaxLogLinesPerConnection);
+  fn("MaxMobsPerMap", Security.MaxMobsPerMap);
+  fn("MaxItemsPerBlock", Security.MaxItemsPerBlock);
+  fn("LoginFailuresAllowed", Security.LoginFailuresAllowed);
+  fn("LoginLockSeconds", Security.LoginLockSeconds);
+  fn("AccountsPerIPPerHour", Security.AccountsPerIPPerHour);
+}
+
+}  // namespace
+
 void ReadSettingsText(const std::string& text) {
   TIniFile ini(text);
   AccountLimit = ini.ReadBool("Main", "AccountLimit", AccountLimit);
@@ -21,6 +56,42 @@ void ReadSettingsText(const std::string& text) {
   ForcePK = ini.ReadBool("ZoneServer", "ForcePK", ForcePK);
   ZonePort = static_cast<uint16_t>(ini.ReadInteger("ZoneServer", "Port", ZonePort));
   HttpPort = static_cast<uint16_t>(ini.ReadInteger("HttpServer", "Port", HttpPort));
+
+  if (auto hash = ini.ReadString("Main", "PasswordHash")) {
+    std::string h = LowerAscii(*hash);
+    if (h == "argon2id" || h == "sha1") PasswordHash = h;
+  }
+  PasswordHashMemoryKiB = ini.ReadInteger("Main", "PasswordHashMemoryKiB", PasswordHashMemoryKiB);
+  if (PasswordHashMemoryKiB < 19456) PasswordHashMemoryKiB = 19456;
+  // libsodium's ceiling for the memory cost is far above this; 4 GiB keeps it sane.
+  if (PasswordHashMemoryKiB > 4194304) PasswordHashMemoryKiB = 4194304;
+  PasswordHashPasses = ini.ReadInteger("Main", "PasswordHashPasses", PasswordHashPasses);
+  if (PasswordHashPasses < 2) PasswordHashPasses = 2;
+  if (PasswordHashPasses > 100) PasswordHashPasses = 100;
+
+  GMLevel = ini.ReadInteger("ZoneServer", "GMLevel", GMLevel);
+  if (GMLevel < 0) GMLevel = 0;
+  for (const auto& [key, value] : ini.ReadSection("GMCommands")) {
+    if (auto level = ParseIniInteger(value); level && *level >= 0) {
+      std::string name = LowerAscii(key);
+      if (!name.empty() && name[0] == '@') name.erase(0, 1);
+      GMCommandLevels[name] = *level;
+    }
+  }
+
+  ForEachLimit([&](const char* key, int32_t& value) { ReadLimit(ini, key, value); });
+  if (auto trusted = ini.ReadString("Security", "TrustedAddresses")) {
+    Security.TrustedAddresses = *trusted;
+  }
+
+  AdminServerSettings.Port =
+      static_cast<uint16_t>(ini.ReadInteger("AdminServer", "Port", AdminServerSettings.Port));
+  if (auto bind = ini.ReadString("AdminServer", "Bind"); bind && !bind->empty()) {
+    AdminServerSettings.Bind = *bind;
+  }
+  if (auto token = ini.ReadString("AdminServer", "Token")) AdminServerSettings.Token = *token;
+  AdminServerSettings.MetricsToken =
+      ini.ReadBool("AdminServer", "MetricsToken", AdminServerSettings.MetricsToken);
 }
 
 std::string WriteSettingsText(const std::string& text) {
@@ -36,6 +107,21 @@ std::string WriteSettingsText(const std::string& text) {
   ini.WriteBool("ZoneServer", "ForcePK", ForcePK);
   ini.WriteInteger("ZoneServer", "Port", ZonePort);
   ini.WriteInteger("HttpServer", "Port", HttpPort);
+  ini.WriteString("Main", "PasswordHash", PasswordHash);
+  ini.WriteInteger("Main", "PasswordHashMemoryKiB", PasswordHashMemoryKiB);
+  ini.WriteInteger("Main", "PasswordHashPasses", PasswordHashPasses);
+  ini.WriteInteger("ZoneServer", "GMLevel", GMLevel);
+  // Entries whose level is not a number from 0 up are dropped; the others are kept as given.
+  for (const auto& [key, value] : ini.ReadSection("GMCommands")) {
+    auto level = ParseIniInteger(value);
+    if (!level || *level < 0) ini.DeleteKey("GMCommands", key);
+  }
+  ini.WriteString("Security", "TrustedAddresses", Security.TrustedAddresses);
+  ForEachLimit([&](const char* key, int32_t& value) { ini.WriteInteger("Security", key, value); });
+  ini.WriteInteger("AdminServer", "Port", AdminServerSettings.Port);
+  ini.WriteString("AdminServer", "Bind", AdminServerSettings.Bind);
+  ini.WriteString("AdminServer", "Token", AdminServerSettings.Token);
+  ini.WriteBool("AdminServer", "MetricsToken", AdminServerSettings.MetricsToken);
   return ini.Text();
 }
 

@@ -62,6 +62,15 @@ TEST(IniFile, WritesReplaceInPlaceOrAppendToTheSection) {
   EXPECT_EQ(TIniFile("").Text(), "");
 }
 
+// What every file gets after the designed sections: the added settings with their defaults.
+const char kAddedSections[] =
+    "[Security]\nTrustedAddresses=127.0.0.1\nMaxConnectionsPerIP=16\nMaxConnections=10000\n"
+    "LoginTimeout=30\nIdleTimeout=600\nMaxPacketsPerSecond=100\nMaxUnsentBytesTotal=268435456\n"
+    "ChatLinesPer5s=10\nMaxLogLinesPerConnection=100\nMaxMobsPerMap=1000\nMaxItemsPerBlock=200\n"
+    "LoginFailuresAllowed=5\nLoginLockSeconds=300\nAccountsPerIPPerHour=5\n"
+    "[AdminServer]\nPort=8081\nBind=127.0.0.1\nToken=\nMetricsToken=1\n";
+const char kMainAdded[] = "PasswordHash=argon2id\nPasswordHashMemoryKiB=19456\nPasswordHashPasses=2\n";
+
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetSettingsToDefaults(); }
@@ -71,10 +80,11 @@ class SettingsTest : public ::testing::Test {
 TEST_F(SettingsTest, AnEmptyFileGetsEverySettingInOrderWithDefaults) {
   ReadSettingsText("");
   EXPECT_EQ(WriteSettingsText(""),
-            "[Main]\nAccountLimit=0\nAccountLimitValue=0\nPriority=3\n"
-            "[MultiServer]\nPort=1510\n"
-            "[ZoneServer]\nForcePK=0\nPort=11010\n"
-            "[HttpServer]\nPort=8080\n");
+            std::string("[Main]\nAccountLimit=0\nAccountLimitValue=0\nPriority=3\n") + kMainAdded +
+                "[MultiServer]\nPort=1510\n"
+                "[ZoneServer]\nForcePK=0\nPort=11010\nGMLevel=0\n"
+                "[HttpServer]\nPort=8080\n" +
+                kAddedSections);
 }
 
 TEST_F(SettingsTest, ValuesAreReadWithTheRangeRuleAndPortTruncation) {
@@ -99,6 +109,40 @@ TEST_F(SettingsTest, ValuesAreReadWithTheRangeRuleAndPortTruncation) {
   }
 }
 
+TEST_F(SettingsTest, AddedSettingsAreReadCorrectedAndWrittenBack) {
+  std::string text =
+      "[Main]\nPasswordHash=SHA1\nPasswordHashMemoryKiB=1024\nPasswordHashPasses=3\n"
+      "[ZoneServer]\nGMLevel=-4\n[GMCommands]\nGlod=2\n@reload=3\nsummon=high\nglod=9\n"
+      "[Security]\nMaxConnectionsPerIP=0\nLoginTimeout=-5\nChatLinesPer5s=x\n"
+      "TrustedAddresses= 127.0.0.1 , 127.0.0.3\n"
+      "[AdminServer]\nPort=9090\nBind=\nToken=abc\nMetricsToken=0\n";
+  ReadSettingsText(text);
+  EXPECT_EQ(PasswordHash, "sha1");
+  EXPECT_EQ(PasswordHashMemoryKiB, 19456);  // raised to the floor
+  EXPECT_EQ(PasswordHashPasses, 3);
+  EXPECT_EQ(GMLevel, 0);
+  EXPECT_EQ(GMCommandLevels, (std::map<std::string, int32_t>{{"glod", 2}, {"reload", 3}}));
+  EXPECT_EQ(Security.MaxConnectionsPerIP, 0);  // 0 turns the limit off
+  EXPECT_EQ(Security.LoginTimeout, 30);
+  EXPECT_EQ(Security.ChatLinesPer5s, 10);
+  EXPECT_TRUE(IsTrustedAddress("127.0.0.3"));
+  EXPECT_TRUE(IsTrustedAddress("127.0.0.1"));
+  EXPECT_FALSE(IsTrustedAddress("127.0.0.2"));
+  EXPECT_FALSE(IsTrustedAddress(""));
+  EXPECT_EQ(AdminServerSettings.Port, 9090);
+  EXPECT_EQ(AdminServerSettings.Bind, "127.0.0.1");
+  EXPECT_EQ(AdminServerSettings.Token, "abc");
+  EXPECT_FALSE(AdminServerSettings.MetricsToken);
+
+  std::string saved = WriteSettingsText(text);
+  EXPECT_NE(saved.find("[GMCommands]\nGlod=2\n@reload=3\nglod=9\n"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("summon"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("LoginTimeout=30\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("PasswordHash=sha1\n"), std::string::npos) << saved;
+  ReadSettingsText(saved);
+  EXPECT_EQ(WriteSettingsText(saved), saved);
+}
+
 TEST_F(SettingsTest, SavingDropsObsoleteKeysAndKeepsUnknownOnes) {
   std::string text =
       "[Main]\nPIPtoPIP=1\nClientPath=C:\\game\nPriority=9\nConnectLimit=1\nConnectLimitValue=3\n"
@@ -106,9 +150,10 @@ TEST_F(SettingsTest, SavingDropsObsoleteKeysAndKeepsUnknownOnes) {
   ReadSettingsText(text);
   std::string saved = WriteSettingsText(text);
   EXPECT_EQ(saved,
-            "[Main]\nPriority=3\nCustom=keep\nAccountLimit=0\nAccountLimitValue=0\n"
-            "[MultiServer]\nPort=1600\n[Extra]\nA=b\n"
-            "[ZoneServer]\nForcePK=0\nPort=11010\n[HttpServer]\nPort=8080\n");
+            std::string("[Main]\nPriority=3\nCustom=keep\nAccountLimit=0\nAccountLimitValue=0\n") +
+                kMainAdded + "[MultiServer]\nPort=1600\n[Extra]\nA=b\n"
+                "[ZoneServer]\nForcePK=0\nPort=11010\nGMLevel=0\n[HttpServer]\nPort=8080\n" +
+                kAddedSections);
   // Reading the saved file gives the same settings.
   ReadSettingsText(saved);
   EXPECT_EQ(WriteSettingsText(saved), saved);
