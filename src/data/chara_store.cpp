@@ -15,7 +15,9 @@
 #include <future>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -402,6 +404,7 @@ struct TSaveJob {
   std::vector<TSaveEntry> entries;
   std::promise<std::string> single_done;  // empty text: written
   std::function<void(const std::string&)> on_failure;
+  std::function<void(const std::string&)> on_done;  // called with the result, written or not
   std::promise<int> batch_done;           // number of failures
 };
 
@@ -501,6 +504,7 @@ void RunJob(TSaveJob& job) {
     if (error.empty()) error = "保存に失敗しました";
   }
   if (!error.empty() && job.on_failure) job.on_failure(error);
+  if (job.on_done) job.on_done(error);
   job.single_done.set_value(error);
 }
 
@@ -601,6 +605,30 @@ std::shared_future<std::string> QueueSaveChara(
   job->entries.push_back(TSaveEntry{tc->FName, CharaToJson(*tc)});
   job->on_failure = std::move(on_failure);
   return Submit(std::move(job));
+}
+
+namespace {
+// Names of save files that failed to load (see IsReservedCharaName), lower-cased A-Z.
+std::set<std::string>& ReservedNames() {
+  static std::set<std::string> names;
+  return names;
+}
+}  // namespace
+
+bool IsReservedCharaName(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return ReservedNames().count(key) > 0;
+}
+
+void QueueCreateChara(TChara* tc, std::function<void(const std::string& error)> done) {
+  auto job = std::make_unique<TSaveJob>();
+  job->dir = SaveDir();
+  job->entries.push_back(TSaveEntry{tc->FName, CharaToJson(*tc)});
+  job->on_done = std::move(done);
+  Submit(std::move(job));
 }
 
 void SaveChara(TChara* tc) {

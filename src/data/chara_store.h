@@ -28,6 +28,10 @@ void DrainSaveWriter();
 // A caller that cannot wait may pass on_failure, which the writer calls with the error text.
 std::shared_future<std::string> QueueSaveChara(
     TChara* tc, std::function<void(const std::string&)> on_failure = nullptr);
+// Queues a new character's first file. done(error) runs on the writer thread once the file is
+// on disk (written, flushed, renamed, folder flushed: error empty) or has failed (the error
+// text). Without a writer it runs at once on the caller's thread.
+void QueueCreateChara(TChara* tc, std::function<void(const std::string& error)> done);
 // Writes one character's file and waits for it. Throws on failure.
 void SaveChara(TChara* tc);
 // Queues every character (nothing when CharaList is empty) and sets *count (if given) to the
@@ -43,6 +47,14 @@ std::string CharaToJson(const TChara& tc);
 // Builds a character from file text, or nullopt when the file is rejected. The character is
 // not added to CharaList.
 std::unique_ptr<TChara> CharaFromJson(const std::string& text);
+
+// The longest character name, in bytes, whose save file and temporary file names both fit the
+// file system's 255-byte limit: "<name>.json" and the temporary "<name>.json.XXXXXX".
+inline constexpr size_t kMaxCharaNameBytes = 255 - 12;
+
+// True for the name of a save file that exists but failed to load: the name stays taken (a new
+// account may not use it) and the store never writes that file. World lock held.
+bool IsReservedCharaName(std::string_view name);
 
 // True when the name can be a file name in the save folder (not empty, no "/" or NUL, not "."
 // or ".."). A loaded file with another name is rejected; such a character is never written.

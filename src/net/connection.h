@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,12 @@ class TConnection {
   virtual bool Connected() const = 0;
   // Queues bytes for sending; never blocks. Called with the world lock held.
   virtual void Write(const uint8_t* data, size_t size) = 0;
+  // Runs fn later on the connection's own worker, in order with its reads and events (for the
+  // completion of work done elsewhere: a password hash, a file write). fn takes the world lock
+  // itself when it needs it and checks Connected(): it also runs after the connection has
+  // closed, as long as the connection object lives. Callable from any thread without the world
+  // lock. This default (for connections without a worker) runs fn at once.
+  virtual void Post(std::function<void()> fn) { fn(); }
   // Asks the connection to close; its disconnect handling runs later on its own worker.
   virtual void Close() = 0;
 

@@ -91,6 +91,7 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
   std::string PeerIP() const override { return peer_ip_; }
   bool Connected() const override { return connected_.load(); }
   void Write(const uint8_t* data, size_t size) override;
+  void Post(std::function<void()> fn) override;
   void Close() override;
 
   void Start();
@@ -271,6 +272,17 @@ bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
     LogFmt("[%s] Parse Error: PacketID %d Message %s", server_name_, id, e.what());
   }
   return connected_.load();
+}
+
+void TAsioConnection::Post(std::function<void()> fn) {
+  auto self = shared_from_this();
+  asio::post(socket_.get_executor(), [self, fn = std::move(fn)] {
+    try {
+      fn();
+    } catch (const std::exception& e) {
+      LogFmt("[%s] Error: %s", self->server_name_, e.what());
+    }
+  });
 }
 
 void TAsioConnection::Write(const uint8_t* data, size_t size) {

@@ -131,9 +131,16 @@ TEST(ShellE2E, TheSettingsFileIsCreatedWithDefaults) {
   std::string ini = ServerProcess::ReadText(server.IniPath());
   const std::string expected =
       "[MultiServer]\nPort=" + std::to_string(server.multi_port) + "\n[ZoneServer]\nPort=" +
-      std::to_string(server.zone_port) + "\nForcePK=0\n[HttpServer]\nPort=" +
-      std::to_string(server.http_port) + "\n[Main]\nAccountLimit=0\nAccountLimitValue=0\nPriority=3\n";
-  EXPECT_EQ(ini, expected);
+      std::to_string(server.zone_port) + "\nForcePK=0\nGMLevel=0\n[HttpServer]\nPort=" +
+      std::to_string(server.http_port) +
+      "\n[Main]\nAccountLimit=0\nAccountLimitValue=0\nPriority=3\nPasswordHash=argon2id\n"
+      "PasswordHashMemoryKiB=19456\nPasswordHashPasses=2\n";
+  // The designed sections come first, then the added ones with their defaults.
+  EXPECT_EQ(ini.substr(0, expected.size()), expected);
+  EXPECT_NE(ini.find("\n[Security]\nTrustedAddresses=127.0.0.1\nMaxConnectionsPerIP=16\n",
+                     expected.size() - 1),
+            std::string::npos)
+      << ini;
 }
 
 TEST(ShellE2E, PriorityOutOfRangeIsRewrittenAndObsoleteKeysGo) {
