@@ -86,7 +86,7 @@ std::string BaseFolder(const TShellOptions& options) {
   std::string base = options.root.empty()
                          ? std::filesystem::path(ExecutablePath()).parent_path().string()
                          : options.root;
-  if (base.empty()) base = ".";
+  if (base.empty()) return "./";
   if (base.back() != '/') base.push_back('/');
   return base;
 }
