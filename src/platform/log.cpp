@@ -75,11 +75,14 @@ bool TLogBudget::Admit(Clock::time_point now) {
     tokens_ = std::min<double>(lines_, tokens_ + refill);
     last_ = now;
   }
-  if (tokens_ < 1) {
+  // After a pause the summary line comes first and is charged too, so what a source adds never
+  // exceeds the burst plus the refill.
+  double needed = suppressed_ > 0 ? 2 : 1;
+  if (tokens_ < needed) {
     ++suppressed_;
     return false;
   }
-  tokens_ -= 1;
+  tokens_ -= needed;
   Flush();
   return true;
 }

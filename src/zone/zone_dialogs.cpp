@@ -97,13 +97,13 @@ void TZoneSession::ScriptReply(TConnection& context) {
       std::string name = ReadShortStr();
       std::string value = ReadShortStr();
       if (logged.size() <= kMaxLoggedVariables) {
-        if (!logged.empty()) logged += ' ';
+        if (!logged.empty()) logged += ", ";
         logged += name + "=" + value;
       }
       variables.emplace_back(std::move(name), std::move(value));
     }
     if (count > 0) {
-      LogFmt("  variables (%u): %s", count, EscapeLogText(logged, kMaxLoggedVariables));
+      LogFmt("  %s", EscapeLogText(logged, kMaxLoggedVariables));
     }
     if (script_name != kMarketScript) return;
     if (variables.size() == 1 && variables[0].first == "TYPE" && variables[0].second == "BUY") {

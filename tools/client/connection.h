@@ -27,6 +27,12 @@ class Connection {
   void Connect(uint16_t port, const std::string& host = "127.0.0.1", Millis timeout = kDefaultTimeout);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
+  // The local address later connections are made from (another loopback address such as
+  // "127.0.0.2" looks like a second client machine); empty lets the system choose.
+  void SetLocalAddress(std::string address) { local_address_ = std::move(address); }
+  // The socket receive buffer of later connections in bytes (0: the system's); a small one
+  // makes a client that stops reading push back on the server quickly.
+  void SetReceiveBuffer(int bytes) { receive_buffer_ = bytes; }
 
   // Seed byte policy: a fixed seed, or (default) a value that changes with every packet.
   void SetSeed(uint8_t seed) { fixed_seed_ = seed; }
@@ -66,6 +72,8 @@ class Connection {
   uint8_t NextSeed();
 
   int fd_ = -1;
+  std::string local_address_;
+  int receive_buffer_ = 0;
   std::string key_{kDefaultKey};
   std::optional<uint8_t> fixed_seed_;
   uint8_t seed_counter_;
