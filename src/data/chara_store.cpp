@@ -441,7 +441,7 @@ int WriteBatch(const std::string& dir, const std::vector<TSaveEntry>& entries) {
   int failures = 0;
   auto report = [&failures](const TSaveEntry& e, const char* what) {
     ++failures;
-    LogFmt("Error: キャラ \"%s\" の保存に失敗しました (%s)", e.name, what);
+    LogFmt("Error: キャラ \"%s\" の保存に失敗しました (%s)", EscapeLogText(e.name), what);
   };
   std::error_code dir_ec;
   std::filesystem::create_directories(dir, dir_ec);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data/database.h"
+#include "gm/chat_limit.h"
 #include "net/packet.h"
 #include "net/server.h"
 #include "platform/format.h"
@@ -130,6 +131,7 @@ void DoMove(const Command& cmd) {
 void DoShout(const Command& cmd) {
   std::string text;
   if (!cmd.args.TryGetValue(0, text) || text.empty()) return;
+  if (!TakeChatLine(*cmd.tc, &cmd.context)) return;
   cmd.ToEveryone(SChatPacket(1, *cmd.tc, text));
 }
 
@@ -137,6 +139,7 @@ void DoSay(const Command& cmd) {
   int32_t type = 0;
   std::string text;
   if (!cmd.args.TryGetValue(0, type) || !cmd.args.TryGetValue(1, text)) return;
+  if (!TakeChatLine(*cmd.tc, &cmd.context)) return;
   cmd.ToEveryone(SChatPacket(static_cast<uint8_t>(type & 0xFF), *cmd.tc, text));
 }
 

@@ -65,7 +65,8 @@ void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_na
   tc->Login = false;
   tc->Context.reset();
   QueueSaveChara(tc, [server_name, name = tc->FName](const std::string& error) {
-    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, name, error);
+    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name,
+           EscapeLogText(name), error);
   });
 }
 
@@ -74,7 +75,8 @@ void WaitReleased(const std::shared_future<std::string>& saved, const std::strin
   if (!saved.valid()) return;
   std::string error = saved.get();
   if (!error.empty()) {
-    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, chara_name, error);
+    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name,
+           EscapeLogText(chara_name), error);
   }
 }
 
@@ -230,7 +232,8 @@ void TMultiSession::LoginChara(TConnection& context) {
   tc->Login = true;
   IssueZoneTicket(tc->FName, context.PeerIP(), TickCount());
   SResultPacket(kResultDone, "").SendTo(&context);
-  LogFmt("[%s] キャラクター \"%s\" がログインしました。", ServerName(*this), tc->FName);
+  LogFmt("[%s] キャラクター \"%s\" がログインしました。", ServerName(*this),
+         EscapeLogText(tc->FName));
   SServerInfoPacket(ServerAddressFor(context.PeerIP()), ZoneServerPort(), tc->FName)
       .SendTo(&context);
 }

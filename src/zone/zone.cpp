@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data/chara_store.h"
+#include "gm/chat_limit.h"
 #include "gm/debug_command.h"
 #include "login/multi.h"
 #include "platform/ban_list.h"
@@ -34,7 +35,7 @@ void TZoneServer::DoDisconnect(TConnection& context) {
         if (session->Chara() != nullptr) name = session->Chara()->FName;
         saved = session->Logout(context);
       } catch (const std::exception& e) {
-        LogFmt("[%s] Error: %s", Name(), e.what());
+        LogFmt("[%s] Error: %s", Name(), EscapeLogText(e.what()));
       }
     }
   }
@@ -44,7 +45,8 @@ void TZoneServer::DoDisconnect(TConnection& context) {
   if (saved.valid()) {
     std::string error = saved.get();
     if (!error.empty()) {
-      LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", Name(), name, error);
+      LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", Name(), EscapeLogText(name),
+             error);
     }
   }
   TServer::DoDisconnect(context);
@@ -186,7 +188,7 @@ void TZoneSession::ZoneLogin(TConnection& context) {
   const std::string ip = context.PeerIP();
   auto refuse = [&](const char* reason) {
     LogFmt("[%s] キャラクター \"%s\" (%s) のゾーンログインを拒否しました: %s", ServerName(),
-           tc->FName, ip, reason);
+           EscapeLogText(tc->FName), ip, reason);
   };
   if (Chara() != nullptr) {
     refuse("この接続は既にキャラクターを使っています");
@@ -258,7 +260,7 @@ void TZoneSession::ZoneLogin(TConnection& context) {
   SendSystemMessage(&context, 3, Format("[%s %s]", "Vornhal", "Ver.0.2.5"), false);
   SendSurroundings(tc);
   SendSystemMessage(&context, 3, Format("[%s]さんがログインしました", tc->FName), true);
-  LogFmt("[Zone] キャラクター \"%s\" がログイン", tc->FName);
+  LogFmt("[Zone] キャラクター \"%s\" がログイン", EscapeLogText(tc->FName));
 }
 
 std::shared_future<std::string> TZoneSession::Logout(TConnection& context) {
@@ -357,6 +359,7 @@ void TZoneSession::Chat(TConnection& context) {
     if (text.size() >= 2) DoDebugCommand(*this, context, &tc, text.substr(1));
     return;
   }
+  if (!TakeChatLine(tc, &context)) return;
   SChatPacket(chat_type, tc, text).SendToBlock(&tc, true);
 }
 
@@ -366,6 +369,7 @@ void TZoneSession::Whisper(TConnection& context) {
   std::string target_name = ReadShortStr();
   std::string text = ReadShortStr();
   if (target_name == "!!" || target_name == "!1" || target_name == "!2") return;
+  if (!TakeChatLine(tc, &context)) return;
   TChara* target = nullptr;
   if (!CharaList->TryGetValue(target_name, target)) {
     SMessagePacket(0, Format("存在しないキャラクターです (%s)", text)).SendTo(&context);
