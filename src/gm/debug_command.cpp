@@ -180,9 +180,14 @@ void DoSummon(const Command& cmd) {
   TMobData* data = nullptr;
   TMap* map = cmd.tc->Map;
   if (map == nullptr || !MobDB->TryGetValue(name, data)) return;
-  auto* mob = new TMob(map, data, true, cmd.tc->Point.X, cmd.tc->Point.Y, 0, 0);
-  map->RegistMob(mob);
-  cmd.ToArea(SMapObjectsPacket(std::vector<const TMapObject*>{mob}));
+  if (!map->MobRoom()) {
+    cmd.ReplyError("このマップにはこれ以上モンスターを呼び出せません");
+    return;
+  }
+  auto mob = std::make_unique<TMob>(map, data, true, cmd.tc->Point.X, cmd.tc->Point.Y, 0, 0);
+  TPacket appear = SMapObjectsPacket(std::vector<const TMapObject*>{mob.get()});
+  map->RegistMob(mob.release());
+  cmd.ToArea(std::move(appear));
 }
 
 void DoMoveMob(const Command& cmd) {
@@ -300,11 +305,18 @@ void DoDropTest(const Command& cmd) {
   TItemData* data = ItemDB->Find("helixir");
   TMap* map = cmd.tc->Map;
   if (data == nullptr || map == nullptr) return;
-  for (int i = 0; i < 50; ++i) {
-    auto* dropped = new TDroppedItem(std::make_unique<TItem>(data, 20), cmd.tc->Point.X,
-                                     cmd.tc->Point.Y);
-    map->AddItem(dropped);  // the map's blocks hold it until somebody picks it up
-    cmd.ToArea(SMapObjectsPacket(std::vector<const TMapObject*>{dropped}));
+  constexpr int kCount = 50;
+  if (map->ItemRoom(cmd.tc->Point) < kCount) {
+    cmd.ReplyError("ここにはこれ以上アイテムを置けません");
+    return;
+  }
+  for (int i = 0; i < kCount; ++i) {
+    auto dropped = std::make_unique<TDroppedItem>(std::make_unique<TItem>(data, 20),
+                                                  cmd.tc->Point.X, cmd.tc->Point.Y);
+    TPacket appear = SMapObjectsPacket(std::vector<const TMapObject*>{dropped.get()});
+    if (!map->AddItem(dropped.get())) return;
+    dropped.release();  // the map's blocks hold it until somebody picks it up
+    cmd.ToArea(std::move(appear));
   }
 }
 

@@ -50,16 +50,8 @@ std::string ServerName(const TSession& session) {
 }
 
 // Releases a character whose Context is this connection: clears Login and Context and queues
-// its save, so no character is left naming a connection that goes away. The caller waits for
-// the save (without the world lock) through WaitReleased.
-std::shared_future<std::string> ReleaseChara(TChara* tc, TConnection& context) {
-  if (tc == nullptr || tc->Context.get() != &context) return {};
-  tc->Login = false;
-  tc->Context.reset();
-  return QueueSaveChara(tc);
-}
-
-// The same inside a packet handler, which cannot wait: the writer reports a failure itself.
+// its save, so no character is left naming a connection that goes away. Nothing waits for the
+// file: the writer reports a failure itself.
 void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_name) {
   if (tc == nullptr || tc->Context.get() != &context) return;
   tc->Login = false;
@@ -68,16 +60,6 @@ void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_na
     LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name,
            EscapeLogText(name), error);
   });
-}
-
-void WaitReleased(const std::shared_future<std::string>& saved, const std::string& chara_name,
-                  const std::string& server_name) {
-  if (!saved.valid()) return;
-  std::string error = saved.get();
-  if (!error.empty()) {
-    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name,
-           EscapeLogText(chara_name), error);
-  }
 }
 
 }  // namespace
@@ -93,20 +75,15 @@ void TMultiServer::DoConnect(TConnection& context) {
 }
 
 void TMultiServer::DoDisconnect(TConnection& context) {
-  std::shared_future<std::string> saved;
-  std::string chara_name;
   {
     TWorldGuard guard;
     TSession* session = context.Data;
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
     // A character that has meanwhile entered the world on the Zone server belongs to that
-    // connection now and is left alone.
-    if (tc != nullptr) chara_name = tc->FName;
-    saved = ReleaseChara(tc, context);
+    // connection now and is left alone. The save writer writes the file and logs a failure.
+    ReleaseChara(tc, context, Name());
     if (session != nullptr) session->SetChara(nullptr);
   }
-  // The file is written by the save writer while the world goes on.
-  WaitReleased(saved, chara_name, Name());
   TServer::DoDisconnect(context);
 }
 
