@@ -1,4 +1,6 @@
-// The GM command interpreter. Every character may use every command; nothing is logged.
+// The GM command interpreter. A command runs for a character whose AdminLv reaches the
+// command's level ([GMCommands], else GMLevel); every command that runs is logged (who, where,
+// the whole line), and so is every line refused for want of level.
 #include "gm/debug_command.h"
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 #include "net/packet.h"
 #include "net/server.h"
 #include "platform/format.h"
+#include "platform/log.h"
+#include "platform/settings.h"
 #include "platform/text.h"
 #include "world/globals.h"
 #include "world/packets.h"
@@ -368,13 +372,28 @@ const CommandEntry kCommands[] = {
 
 }  // namespace
 
+int32_t RequiredGMLevel(const std::string& command) {
+  auto it = GMCommandLevels.find(command);
+  return it != GMCommandLevels.end() ? it->second : GMLevel;
+}
+
 void DoDebugCommand(TSession& session, TConnection& context, TChara* tc, const std::string& text) {
   (void)session;
   if (tc == nullptr) return;
   TArgs args(text);
+  const int32_t required = RequiredGMLevel(args.FCommand);
+  if (tc->AdminLv < required) {
+    // Below the level: nothing runs and nothing is sent, but the operator sees the attempt.
+    LogFmt("[GM] キャラクター \"%s\" (AdminLv %d) のコマンドを拒否しました (必要なレベル %d): @%s",
+           EscapeLogText(tc->FName, 300), int{tc->AdminLv}, required, EscapeLogText(text, 600));
+    return;
+  }
   const Command cmd{context, tc, args};
   for (const CommandEntry& entry : kCommands) {
     if (args.FCommand == entry.name) {
+      LogFmt("[GM] キャラクター \"%s\" (マップ %d, %d, %d) が実行: @%s",
+             EscapeLogText(tc->FName, 300), tc->Map != nullptr ? int{tc->Map->ID} : 0,
+             int{tc->Point.X}, int{tc->Point.Y}, EscapeLogText(text, 600));
       entry.run(cmd);
       return;
     }

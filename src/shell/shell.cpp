@@ -11,6 +11,7 @@
 #include "data/common.h"
 #include "data/database.h"
 #include "login/multi.h"
+#include "login/password.h"
 #include "net/packet.h"
 #include "net/server.h"
 #include "platform/address.h"
@@ -147,6 +148,7 @@ int RunServer(const TShellOptions& options) {
     StopRequested = false;  // a stop asked for while loading is forgotten
     // Character files are written by the save writer from here on, outside the world lock.
     StartSaveWriter();
+    StartPasswordWorkers();
     OpenServer<TMultiServer>(MultiServer, "Multi", MultiPort);
     OpenServer<TZoneServer>(ZoneServer, "Zone", ZonePort);
     http = std::make_unique<THttpCheckServer>();
@@ -160,6 +162,7 @@ int RunServer(const TShellOptions& options) {
     }
     http.reset();
     FreeServers();
+    StopPasswordWorkers();
     StopSaveWriter();
     if (database) FreeDatabase();
     if (upnp) RemovePortMappings();
@@ -192,6 +195,7 @@ int RunServer(const TShellOptions& options) {
   }
 
   FreeServers();
+  StopPasswordWorkers();
   http->Close();
   http.reset();
   try {

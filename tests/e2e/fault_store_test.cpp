@@ -122,6 +122,10 @@ class FaultStore : public SampleWorld {
 
 TEST_F(FaultStore, FailedSaveIsLoggedKeepsTheOldFileAndTheNextSaveWritesIt) {
   const std::string name = "saver";
+  // Another player, in the world before the folder breaks (no new account can be made then:
+  // an account exists only once its file is on disk).
+  Player& other = Enter(NewName("other"));
+  ASSERT_TRUE(WaitCount(kMultiClosed, 1, 5000));
   auto p = Visit(name, true);
   p->Command("@glod 1000");
   ASSERT_TRUE(Leave(p));
@@ -158,7 +162,7 @@ TEST_F(FaultStore, FailedSaveIsLoggedKeepsTheOldFileAndTheNextSaveWritesIt) {
 
   // The server keeps serving others meanwhile.
   ASSERT_TRUE(server->Running());
-  Player& other = Enter(NewName("other"));
+  other.Settle();  // what the comings and goings of the others sent meanwhile
   EXPECT_EQ(Messages(other.Command("@count")), std::vector<std::string>{"現在の接続人数 [1人]"});
 
   // With the folder back, the next save writes everything the character gained meanwhile.
