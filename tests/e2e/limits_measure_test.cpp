@@ -92,8 +92,9 @@ TEST(LimitsMeasure, DISABLED_MemoryOfFiveThousandIdleConnections) {
   }
 }
 
+// With the limits as a public server runs them.
 TEST(LimitsMeasure, DISABLED_FreshRoundTripWithFiftyNeverReadingClients) {
-  ServerProcess server(SampleWith("[Security]\nMaxPacketsPerSecond=0\n"));
+  ServerProcess server(SampleWith(""));
   std::atomic<bool> stop{false};
   std::vector<std::thread> crowd;
   for (int i = 0; i < 50; ++i) {
