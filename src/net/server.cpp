@@ -261,6 +261,8 @@ size_t TAsioConnection::Backlog() {
 }
 
 void TAsioConnection::CloseForBacklog(uint64_t limit) {
+  // Written whatever connection's packet caused it: the line is about this one.
+  TLogBudgetScope unbudgeted(nullptr);
   LogFmt("[%s] 全接続の未送信データが%uバイトを超えたため、未送信の多い \"%s\" を切断", server_name_,
          limit, peer_ip_);
   ForceClose();
@@ -483,6 +485,7 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
     return;
   }
   if (unsent > 0) {
+    TLogBudgetScope unbudgeted(nullptr);
     LogFmt("[%s] \"%s\" への未送信データが%uバイトを超えたため切断", server_name_, peer_ip_,
            kMaxUnsentBytes);
     ForceClose();

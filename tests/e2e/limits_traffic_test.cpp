@@ -43,6 +43,9 @@ int CountLines(const std::string& text) { return static_cast<int>(std::count(tex
 // read.
 int RawConnect(const std::string& local, int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // A bound client socket in TIME_WAIT must not keep a later server from its port.
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   ::inet_pton(AF_INET, local.c_str(), &addr.sin_addr);
