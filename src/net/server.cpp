@@ -587,6 +587,9 @@ void TAsioConnection::CloseSocket() {
 }
 
 void TAsioConnection::Finish() {
+  // The socket is closed: its place under the connection caps is free before anything is
+  // logged about the end.
+  TAdmission::Get().Release(peer_ip_);
   log_budget_.Flush();
   {
     TLogBudgetScope budget(&log_budget_);
@@ -604,7 +607,6 @@ void TAsioConnection::Finish() {
     unsent_ = 0;
   }
   TBacklogBound::Get().Unregister(this);
-  TAdmission::Get().Release(peer_ip_);
   if (Data != nullptr) {
     // A handler that did not reach the base disconnect handling still frees the session.
     TWorldGuard lock;
