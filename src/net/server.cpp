@@ -262,6 +262,8 @@ size_t TAsioConnection::Backlog() {
 }
 
 void TAsioConnection::CloseForBacklog(uint64_t limit) {
+  // Written whatever connection's packet caused it: the line is about this one.
+  TLogBudgetScope unbudgeted(nullptr);
   LogFmt("[%s] 全接続の未送信データが%uバイトを超えたため、未送信の多い \"%s\" を切断", server_name_,
          limit, peer_ip_);
   ForceClose();
@@ -484,6 +486,7 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
     return;
   }
   if (unsent > 0) {
+    TLogBudgetScope unbudgeted(nullptr);
     LogFmt("[%s] \"%s\" への未送信データが%uバイトを超えたため切断", server_name_, peer_ip_,
            kMaxUnsentBytes);
     ForceClose();
@@ -585,6 +588,9 @@ void TAsioConnection::CloseSocket() {
 }
 
 void TAsioConnection::Finish() {
+  // The socket is closed: its place under the connection caps is free before anything is
+  // logged about the end.
+  TAdmission::Get().Release(peer_ip_);
   log_budget_.Flush();
   {
     TLogBudgetScope budget(&log_budget_);
@@ -602,7 +608,6 @@ void TAsioConnection::Finish() {
     unsent_ = 0;
   }
   TBacklogBound::Get().Unregister(this);
-  TAdmission::Get().Release(peer_ip_);
   if (Data != nullptr) {
     // A handler that did not reach the base disconnect handling still frees the session.
     TWorldGuard lock;
