@@ -83,6 +83,7 @@ class SampleWorld : public ::testing::Test {
   void SetUp() override {
     test::ServerProcess::Options options;
     options.data_dir = VORNHAL_SAMPLE_DIR;
+    options.extra_ini = extra_ini;
     server = std::make_unique<test::ServerProcess>(options);
   }
   void TearDown() override {
@@ -141,6 +142,8 @@ class SampleWorld : public ::testing::Test {
 
   std::unique_ptr<test::ServerProcess> server;
   std::vector<std::unique_ptr<Player>> players;
+  // INI lines for the server SetUp starts (a derived fixture sets it in its constructor).
+  std::string extra_ini;
 
  private:
   int counter_ = 0;
