@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/metrics.h"
 #include "data/database.h"
 #include "net/packet.h"
 #include "net/server.h"
@@ -360,6 +361,7 @@ void DoDebugCommand(TSession& session, TConnection& context, TChara* tc, const s
   const Command cmd{context, tc, args};
   for (const CommandEntry& entry : kCommands) {
     if (args.FCommand == entry.name) {
+      metrics::CountGMCommand();
       entry.run(cmd);
       return;
     }

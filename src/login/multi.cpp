@@ -5,6 +5,7 @@
 #include <future>
 #include <string>
 
+#include "admin/metrics.h"
 #include "data/chara_store.h"
 #include "data/common.h"
 #include "platform/clock.h"
@@ -189,14 +190,17 @@ void TMultiSession::LoginChara(TConnection& context) {
   uint8_t force = ReadByte();
   TChara* tc = nullptr;
   if (!CharaList->TryGetValue(name, tc)) {
+    metrics::CountLogin("no_such_name");
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
     return;
   }
   if (!SameDigest(PasswordDigest(password), tc->Pass)) {
+    metrics::CountLogin("wrong_password");
     SResultPacket(kResultWrongPassword, kTextWrongPassword).SendTo(&context);
     return;
   }
   if (tc->Login) {
+    metrics::CountLogin(force == 1 ? "forced" : "already_connected");
     if (force == 1) {
       // The other connection's own disconnect handling detaches the character once this
       // handler has released the world lock; the client logs in again afterwards.
@@ -211,6 +215,7 @@ void TMultiSession::LoginChara(TConnection& context) {
   tc->Context = ContextHandle(context);
   tc->Login = true;
   IssueZoneTicket(tc->FName, context.PeerIP(), TickCount());
+  metrics::CountLogin("ok");
   SResultPacket(kResultDone, "").SendTo(&context);
   LogFmt("[%s] キャラクター \"%s\" がログインしました。", ServerName(*this), tc->FName);
   SServerInfoPacket(ServerAddressFor(context.PeerIP()), ZoneServerPort(), tc->FName)

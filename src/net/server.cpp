@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "admin/metrics.h"
 #include "net/frame_reader.h"
 #include "net/packet.h"
 #include "platform/log.h"
@@ -87,6 +88,7 @@ class IoPool {
 class TAsioConnection : public TConnection, public std::enable_shared_from_this<TAsioConnection> {
  public:
   TAsioConnection(std::shared_ptr<TServer::Impl> server, asio::ip::tcp::socket socket);
+  ~TAsioConnection() override { metrics::AddUnsentBytes(-static_cast<int64_t>(unsent_)); }
 
   std::string PeerIP() const override { return peer_ip_; }
   bool Connected() const override { return connected_.load(); }
@@ -266,6 +268,7 @@ bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
   uint8_t id = session->LoadBody(body, size);
   TWorldGuard lock;
   ++handled_packets;
+  metrics::CountPacketReceived(server_name_);
   try {
     session->ParsePacket(*this, id);
   } catch (const std::exception& e) {
@@ -295,6 +298,7 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
     if (unsent_ + size <= kMaxUnsentBytes) {
       pending_.insert(pending_.end(), data, data + size);
       unsent_ += size;
+      metrics::AddUnsentBytes(static_cast<int64_t>(size));
       start = !writing_;
       if (start) writing_ = true;
       unsent = 0;
@@ -330,9 +334,11 @@ void TAsioConnection::StartWrite() {
 }
 
 void TAsioConnection::OnWrite(const asio::error_code& ec, size_t size) {
+  metrics::CountBytesSent(server_name_, size);
   bool more = false;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
+    metrics::AddUnsentBytes(-static_cast<int64_t>(std::min(unsent_, size)));
     unsent_ -= std::min(unsent_, size);
     if (ec) {
       writing_ = false;
