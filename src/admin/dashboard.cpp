@@ -216,7 +216,8 @@ async function refreshMap() {
   const map = await api("/api/maps/" + currentMap);
   if (map.id !== currentMap) return;
   $("map-name").textContent = map.name + " (" + map.width + " x " + map.height + ")";
-  const size = Math.max(3, Math.min(10, Math.floor(760 / Math.max(map.width, 1))));
+  const room = $("map-wrap").clientWidth || 640;
+  const size = Math.max(3, Math.min(12, Math.floor(room / Math.max(map.width, 1))));
   const canvas = $("map-canvas");
   canvas.width = map.width * size; canvas.height = map.height * size;
   canvas.dataset.cell = size; canvas.dataset.map = map.id;

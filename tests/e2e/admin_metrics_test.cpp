@@ -103,7 +103,10 @@ TEST_F(AdminMetrics, CountersFollowWhatHappened) {
   // Every byte queued is written or dropped with its connection: nothing stays counted.
   players.clear();
   deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (Scrape().Value("vornhal_unsent_bytes") != 0 && std::chrono::steady_clock::now() < deadline) {
+  for (;;) {
+    PromText now = Scrape();
+    bool settled = now.Value("vornhal_unsent_bytes") == 0 && now.Value("vornhal_players_online") == 0;
+    if (settled || std::chrono::steady_clock::now() > deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   PromText idle = Scrape();
