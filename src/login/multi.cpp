@@ -1,6 +1,7 @@
 // The Multi server and its session: version check, data blocks, accounts and login.
 #include "login/multi.h"
 
+#include <ctime>
 #include <exception>
 #include <future>
 #include <string>
@@ -8,6 +9,7 @@
 #include "admin/metrics.h"
 #include "data/chara_store.h"
 #include "data/common.h"
+#include "login/bans.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/settings.h"
@@ -28,6 +30,13 @@ const char kTextNoSuchName[] = "存在しない名前です。再確認してく
 const char kTextWrongPassword[] = "パスワードが違います";
 const char kTextAlreadyConnected[] = "もう接続されています。強制的に接続しますか？";
 const char kTextPasswordChanged[] = "変更に成功しました";
+
+const char kTextBanned[] = "このキャラクターは利用停止中です";
+
+// The refusal of a banned character: the fixed text, then the reason.
+std::string BannedText(const TBan& ban) {
+  return ban.reason.empty() ? std::string(kTextBanned) : std::string(kTextBanned) + " " + ban.reason;
+}
 
 enum : uint8_t {
   kResultDone = 0,
@@ -98,6 +107,11 @@ void TMultiServer::DoDisconnect(TConnection& context) {
   // The file is written by the save writer while the world goes on.
   WaitReleased(saved, chara_name, Name());
   TServer::DoDisconnect(context);
+}
+
+void TMultiServer::Process(uint32_t tick) {
+  TServer::Process(tick);
+  if (TakeBansChanged()) ApplyBansToWorld();
 }
 
 void TMultiSession::ParsePacket(TConnection& context, uint8_t packet_id) {
@@ -192,6 +206,10 @@ void TMultiSession::LoginChara(TConnection& context) {
   if (!CharaList->TryGetValue(name, tc)) {
     metrics::CountLogin("no_such_name");
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
+    return;
+  }
+  if (const TBan* ban = CurrentBans()->FindName(tc->FName, std::time(nullptr))) {
+    SResultPacket(kResultWrongPassword, BannedText(*ban)).SendTo(&context);
     return;
   }
   if (!SameDigest(PasswordDigest(password), tc->Pass)) {

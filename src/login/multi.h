@@ -18,6 +18,8 @@ class TMultiServer : public TServer {
   std::unique_ptr<TSession> CreateSession() override;
   void DoConnect(TConnection& context) override;     // base log line, then SGreetingPacket
   void DoDisconnect(TConnection& context) override;  // detach and save the character, then base
+  // Applies a changed ban list to the world (world lock held, every tick).
+  void Process(uint32_t tick) override;
 };
 
 class TMultiSession : public TSession {

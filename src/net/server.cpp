@@ -15,6 +15,7 @@
 #include "admin/metrics.h"
 #include "net/frame_reader.h"
 #include "net/packet.h"
+#include "platform/ban_list.h"
 #include "platform/log.h"
 #include "platform/world_lock.h"
 
@@ -450,6 +451,11 @@ void TServer::Impl::StartAccept() {
           return;
         }
         auto conn = std::make_shared<TAsioConnection>(self, std::move(socket));
+        // A banned address is closed right after accept (the socket closes with conn).
+        if (RefuseBannedAddress(self->name, conn->PeerIP())) {
+          self->StartAccept();
+          return;
+        }
         try {
           conn->Data = self->owner->CreateSession().release();
         } catch (const std::exception& e) {

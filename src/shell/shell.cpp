@@ -16,6 +16,7 @@
 #include "net/packet.h"
 #include "net/server.h"
 #include "platform/address.h"
+#include "platform/ban_list.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/http.h"
@@ -145,6 +146,7 @@ int RunServer(const TShellOptions& options) {
     Log(e.what());
     return 1;
   }
+  LoadBanFile(BaseFolder(options) + "bans.txt");
   if (!SetProcessPriority(Priority)) {
     LogFmt("プロセスの優先度を変更できません (Priority=%d)", Priority);
   }
@@ -262,6 +264,7 @@ int RunServer(const TShellOptions& options) {
     status = 1;
   }
   StopSaveWriter();
+  StopBanWatcher();
   FreeDatabase();
   if (upnp) RemovePortMappings();
   Log("Vornhalを終了しました");

@@ -2,6 +2,7 @@
 #include "zone/zone.h"
 
 #include <algorithm>
+#include <ctime>
 #include <exception>
 #include <stdexcept>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "data/chara_store.h"
 #include "gm/debug_command.h"
 #include "login/multi.h"
+#include "platform/ban_list.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/world_lock.h"
@@ -188,6 +190,10 @@ void TZoneSession::ZoneLogin(TConnection& context) {
   };
   if (Chara() != nullptr) {
     refuse("この接続は既にキャラクターを使っています");
+    return;
+  }
+  if (CurrentBans()->FindName(tc->FName, std::time(nullptr)) != nullptr) {
+    refuse("利用停止中です");
     return;
   }
   if (!ConsumeZoneTicket(tc->FName, ip, TickCount())) {

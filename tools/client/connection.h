@@ -27,6 +27,8 @@ class Connection {
   void Connect(uint16_t port, const std::string& host = "127.0.0.1", Millis timeout = kDefaultTimeout);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
+  // The local address later connects bind to (for example 127.0.0.2 on loopback); empty: any.
+  void SetSourceAddress(std::string ip) { source_ip_ = std::move(ip); }
 
   // Seed byte policy: a fixed seed, or (default) a value that changes with every packet.
   void SetSeed(uint8_t seed) { fixed_seed_ = seed; }
@@ -66,6 +68,7 @@ class Connection {
   uint8_t NextSeed();
 
   int fd_ = -1;
+  std::string source_ip_;
   std::string key_{kDefaultKey};
   std::optional<uint8_t> fixed_seed_;
   uint8_t seed_counter_;
