@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "client/client.h"
 #include "e2e/admin_support.h"
 
 namespace vornhal::e2e {
@@ -210,6 +211,41 @@ TEST_F(AdminApi, UnknownNamesAre404AndMalformedBodies400) {
   Json players = Get("/api/players").json();
   ASSERT_EQ(players.size(), 1u);
   EXPECT_EQ(players[0]["gm_level"], 0);
+}
+
+}  // namespace
+}  // namespace vornhal::e2e
+
+namespace vornhal::e2e {
+namespace {
+
+TEST_F(AdminApi, BanAndUnbanEditTheBanListAndApplyAtOnce) {
+  Player& alice = Enter("alice");
+  const std::string bans = server->root + "/bans.txt";
+
+  HttpAnswer ban = Post("/api/ban", R"({"kind":"name","target":"alice","minutes":0,"reason":"spam bot"})");
+  EXPECT_EQ(ban.status, 200) << ban.body;
+  EXPECT_EQ(ban.json(), (Json{{"ok", true}}));
+  EXPECT_NE(test::ServerProcess::ReadText(bans).find("name alice - spam bot"), std::string::npos)
+      << test::ServerProcess::ReadText(bans);
+  EXPECT_TRUE(alice.zone.WaitClosed(Millis(5000)));
+
+  EXPECT_EQ(Post("/api/ban", R"({"kind":"name","target":"nobody"})").status, 404);
+  HttpAnswer bad = Post("/api/ban", R"({"kind":"ip","target":"300.1.2.3"})");
+  EXPECT_EQ(bad.status, 400) << bad.body;
+  EXPECT_TRUE(bad.json()["error"].is_string());
+  EXPECT_EQ(Post("/api/ban", R"({"kind":"ip","target":"10.9.8.0/24","minutes":30,"reason":"x"})").status, 200);
+  EXPECT_NE(test::ServerProcess::ReadText(bans).find("ip 10.9.8.0/24 "), std::string::npos);
+
+  EXPECT_EQ(Post("/api/unban", R"({"kind":"name","target":"alice"})").status, 200);
+  EXPECT_EQ(test::ServerProcess::ReadText(bans).find("name alice"), std::string::npos);
+  HttpAnswer again = Post("/api/unban", R"({"kind":"name","target":"alice"})");
+  EXPECT_EQ(again.status, 404);
+  EXPECT_TRUE(again.json()["error"].is_string());
+  EXPECT_EQ(Post("/api/unban", R"({"kind":"ip","target":"10.9.8.0/24"})").status, 200);
+  // alice may come back.
+  Enter("carol");
+  EXPECT_TRUE(client::LoginOnly(static_cast<uint16_t>(server->multi_port), "alice", "pw-alice").has_value());
 }
 
 }  // namespace

@@ -92,3 +92,26 @@ TEST_F(AdminConsole, StopShutsDownCleanly) {
 
 }  // namespace
 }  // namespace vornhal::e2e
+
+namespace vornhal::e2e {
+namespace {
+
+TEST_F(AdminConsole, BanAndUnban) {
+  Player& bob = Enter("bob");
+  const std::string bans = server->root + "/bans.txt";
+  Expect("ban name bob 10 griefing at the gate", "[Console] BAN: name \"bob\" 10分 理由: griefing at the gate");
+  EXPECT_TRUE(bob.zone.WaitClosed(Millis(5000)));
+  EXPECT_NE(test::ServerProcess::ReadText(bans).find("name bob "), std::string::npos);
+  Expect("ban name nobody", "[Console] キャラクター \"nobody\" は存在しません");
+  Expect("ban ip 300.1.1.1", "[Console] BANできませんでした");
+  Expect("ban planet x", "[Console] 使い方: ban");
+  Expect("ban ip 10.1.2.3 soon", "[Console] 使い方: ban");
+  Expect("unban name bob", "[Console] BAN解除: name \"bob\"");
+  EXPECT_EQ(test::ServerProcess::ReadText(bans).find("name bob "), std::string::npos);
+  Expect("unban name bob", "[Console] BANはありません: name \"bob\"");
+  Expect("ban ip 10.1.2.3", "[Console] BAN: ip \"10.1.2.3\" 0分");
+  Expect("unban ip 10.1.2.3", "[Console] BAN解除: ip \"10.1.2.3\"");
+}
+
+}  // namespace
+}  // namespace vornhal::e2e

@@ -1,4 +1,5 @@
 #include "admin/operations.h"
+#include "login/bans.h"
 #include "platform/format.h"
 #include "platform/log.h"
 #include "platform/world_lock.h"
@@ -53,8 +54,12 @@ std::string DescribeBan(const TBanRequest& ban, bool add) {
                 EscapeLogText(ban.reason, 200));
 }
 
-std::string AddBanNow(const TBanRequest&) { return "bans are not available in this build"; }
+std::string AddBanNow(const TBanRequest& ban) {
+  return AddBan(ban.address ? TBanKind::Address : TBanKind::Name, ban.target, ban.minutes, ban.reason);
+}
 
-bool RemoveBanNow(const TBanRequest&) { return false; }
+bool RemoveBanNow(const TBanRequest& ban) {
+  return RemoveBan(ban.address ? TBanKind::Address : TBanKind::Name, ban.target);
+}
 
 }  // namespace vornhal::admin
