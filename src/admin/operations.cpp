@@ -424,7 +424,8 @@ TJson HistoryJson() {
   RollSecond(s, UnixSeconds(std::chrono::system_clock::now()));
   TJson samples = TJson::array();
   for (const TSecond& sec : s.history) {
-    samples.push_back(TJson{{"t", sec.time}, {"tick_max_ms", Round3(sec.tick_max_ms)}, {"players", sec.players}});
+    samples.push_back(TJson{{"t", sec.time}, {"tick_max_ms", Round3(sec.tick_max_ms)},
+                            {"late_max_ms", Round3(sec.late_max_ms)}, {"players", sec.players}});
   }
   return TJson{{"interval_s", 1}, {"samples", std::move(samples)}};
 }

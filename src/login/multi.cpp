@@ -209,6 +209,7 @@ void TMultiSession::LoginChara(TConnection& context) {
     return;
   }
   if (const TBan* ban = CurrentBans()->FindName(tc->FName, std::time(nullptr))) {
+    metrics::CountLogin("banned");
     SResultPacket(kResultWrongPassword, BannedText(*ban)).SendTo(&context);
     return;
   }
