@@ -62,22 +62,38 @@ def main():
 
     root = tempfile.mkdtemp(prefix="vornhal-admin-bench-")
     shutil.copytree(os.path.join(SRC, "sample", "VornhalData"), os.path.join(root, "VornhalData"))
-    multi, zone, http, admin = free_ports(4)
-    with open(os.path.join(root, "vornhal.ini"), "w") as f:
-        f.write("[MultiServer]\nPort=%d\n[ZoneServer]\nPort=%d\n[HttpServer]\nPort=%d\n"
-                "[Main]\nPasswordHash=sha1\n[Security]\nMaxConnectionsPerIP=0\nAccountsPerIPPerHour=0\n"
-                "[AdminServer]\nPort=%d\nToken=%s\n" % (multi, zone, http, admin, TOKEN))
-    log = open(os.path.join(root, "server.log"), "wb")
-    server = subprocess.Popen([args.server, "--root", root, "--offline"], stdin=subprocess.DEVNULL,
-                              stdout=log, stderr=subprocess.STDOUT)
+    log_path = os.path.join(root, "server.log")
+    server = None
     bot = None
     try:
-        for _ in range(1200):
-            time.sleep(0.05)
-            if "サーバー起動".encode() in open(os.path.join(root, "server.log"), "rb").read():
+        # Free ports are picked before the server binds them; another process may take one in
+        # between, so a start that fails on a port is tried again on new ones.
+        for attempt in range(5):
+            multi, zone, http, admin = free_ports(4)
+            with open(os.path.join(root, "vornhal.ini"), "w") as f:
+                f.write("[MultiServer]\nPort=%d\n[ZoneServer]\nPort=%d\n[HttpServer]\nPort=%d\n"
+                        "[Main]\nPasswordHash=sha1\n[Security]\nMaxConnectionsPerIP=0\nAccountsPerIPPerHour=0\n"
+                        "[AdminServer]\nPort=%d\nToken=%s\n" % (multi, zone, http, admin, TOKEN))
+            with open(log_path, "wb") as log:
+                server = subprocess.Popen([args.server, "--root", root, "--offline"], stdin=subprocess.DEVNULL,
+                                          stdout=log, stderr=subprocess.STDOUT)
+            started = False
+            for _ in range(1200):
+                time.sleep(0.05)
+                text = open(log_path, "rb").read()
+                if "サーバー起動".encode() in text and "管理API".encode() in text:
+                    started = "開始できません".encode() not in text
+                    break
+                if server.poll() is not None:
+                    break
+            if started:
                 break
-        else:
-            sys.exit("the server did not start:\n" + open(os.path.join(root, "server.log"), "rb").read().decode(errors="replace"))
+            if server.poll() is None:
+                server.send_signal(2)
+                server.wait(timeout=60)
+            server = None
+        if server is None:
+            sys.exit("the server did not start:\n" + open(log_path, "rb").read().decode(errors="replace"))
         total = 2 * args.seconds + 30
         bot = subprocess.Popen([args.bot, "--multi-port", str(multi), "--zone-port", str(zone),
                                 "--clients", str(args.clients), "--mode", "walk", "--duration", str(total),
@@ -127,9 +143,9 @@ def main():
         if bot is not None:
             bot.terminate()
             bot.wait()
-        server.send_signal(2)
-        server.wait(timeout=60)
-        log.close()
+        if server is not None:
+            server.send_signal(2)
+            server.wait(timeout=60)
         shutil.rmtree(root, ignore_errors=True)
 
 

@@ -49,7 +49,8 @@ struct World {
     std::uniform_int_distribution<int> cell(0, kMapSize - 1);
     for (int i = 0; i < kCharacters; ++i) {
       auto* tc = new TChara();
-      tc->FName = "c" + std::to_string(i);
+      tc->FName = std::to_string(i);
+      tc->FName.insert(tc->FName.begin(), 'c');
       CharaList->Add(tc);
       tc->Context = std::make_shared<DiscardingConnection>();
       tc->Login = true;

@@ -9,6 +9,7 @@
 #include "admin/dashboard.h"
 #include "admin/metrics.h"
 #include "admin/operations.h"
+#include "net/backlog.h"
 #include "platform/log.h"
 
 namespace vornhal {
@@ -97,7 +98,7 @@ std::string MetricsText() {
     out.Sample("vornhal_bytes_sent_total", {{"server", server}}, static_cast<double>(n));
   }
   out.Family("vornhal_unsent_bytes", "gauge", "Bytes queued for clients and not yet written.");
-  out.Sample("vornhal_unsent_bytes", static_cast<double>(d.unsent_bytes));
+  out.Sample("vornhal_unsent_bytes", static_cast<double>(TBacklogBound::Get().Total()));
   out.Family("vornhal_logins_total", "counter", "Login answers of the Multi server by result.");
   for (const auto& [result, n] : d.logins) {
     out.Sample("vornhal_logins_total", {{"result", result}}, static_cast<double>(n));

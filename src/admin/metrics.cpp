@@ -86,7 +86,6 @@ struct TRegistry {
   TServerCounter bytes_sent;
   std::mutex logins_mutex;
   std::map<std::string, uint64_t> logins;
-  std::atomic<int64_t> unsent{0};
   std::atomic<uint64_t> gm_commands{0};
   THistogram tick{kTickBounds};
   THistogram save{kSaveBounds};
@@ -102,7 +101,6 @@ TRegistry& Registry() {
 
 void CountPacketReceived(std::string_view server) { Registry().packets_received.Add(server, 1); }
 void CountBytesSent(std::string_view server, size_t bytes) { Registry().bytes_sent.Add(server, bytes); }
-void AddUnsentBytes(int64_t delta) { Registry().unsent.fetch_add(delta, std::memory_order_relaxed); }
 void CountLogin(std::string_view result) {
   TRegistry& r = Registry();
   std::lock_guard<std::mutex> lock(r.logins_mutex);
@@ -122,7 +120,6 @@ TCounterData ReadCounters() {
     std::lock_guard<std::mutex> lock(r.logins_mutex);
     d.logins = r.logins;
   }
-  d.unsent_bytes = r.unsent.load(std::memory_order_relaxed);
   d.gm_commands = r.gm_commands.load(std::memory_order_relaxed);
   d.tick = r.tick.Read();
   d.save = r.save.Read();
@@ -138,7 +135,6 @@ void ResetCounters() {
     std::lock_guard<std::mutex> lock(r.logins_mutex);
     r.logins.clear();
   }
-  r.unsent = 0;
   r.gm_commands = 0;
   r.tick.Reset();
   r.save.Reset();

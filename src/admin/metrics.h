@@ -15,8 +15,6 @@ namespace vornhal::metrics {
 void CountPacketReceived(std::string_view server);
 // Bytes the named server's connections have written to their sockets.
 void CountBytesSent(std::string_view server, size_t bytes);
-// Bytes queued for sending and not yet written, over all connections (may go up or down).
-void AddUnsentBytes(int64_t delta);
 // One login answer on the Multi server, by result ("ok", "no_such_name", ...).
 void CountLogin(std::string_view result);
 // One GM command line run.
@@ -38,7 +36,6 @@ struct TCounterData {
   std::map<std::string, uint64_t> packets_received;  // by server
   std::map<std::string, uint64_t> bytes_sent;        // by server
   std::map<std::string, uint64_t> logins;            // by result
-  int64_t unsent_bytes = 0;
   uint64_t gm_commands = 0;
   THistogramData tick;
   THistogramData save;

@@ -11,6 +11,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <unordered_map>
 #include <filesystem>
 #include <future>
 #include <mutex>
@@ -34,26 +38,30 @@ using json = nlohmann::json;
 using ojson = nlohmann::ordered_json;
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
-// The swap file next to each character file ("<name>.json.tmp"): new text is written there
-// and then swapped in, so the character file is always whole. It never ends in ".json", so
-// loading never reads it.
-constexpr std::string_view kTempSuffix = ".tmp";
+// A character file larger than this is refused at load without being read.
+constexpr off_t kMaxCharaFileBytes = 1024 * 1024;
+// The longest text the wire carries in one length-prefixed field, in code page 932 bytes.
+constexpr size_t kMaxWireText = 255;
 
-// Raised while reading a file that must be rejected.
-struct Rejected {};
+// Raised while reading a file that must be rejected; the reason goes to the log.
+struct Rejected {
+  std::string reason;
+};
 
 const json& Require(const json& obj, const char* key) {
   auto it = obj.find(key);
-  if (it == obj.end()) throw Rejected{};
+  if (it == obj.end()) throw Rejected{std::string("missing key \"") + key + "\""};
   return *it;
 }
 
 // A number: a JSON integer or a string holding a whole decimal number, within [lo, hi].
 int64_t ReadNumber(const json& v, int64_t lo, int64_t hi) {
+  const Rejected out_of_range{"value out of range"};
+  const Rejected not_whole{"not a whole number"};
   int64_t value = 0;
   if (v.is_number_unsigned()) {
     uint64_t u = v.get<uint64_t>();
-    if (u > static_cast<uint64_t>(hi)) throw Rejected{};
+    if (u > static_cast<uint64_t>(hi)) throw out_of_range;
     value = static_cast<int64_t>(u);
   } else if (v.is_number_integer()) {
     value = v.get<int64_t>();
@@ -67,24 +75,30 @@ int64_t ReadNumber(const json& v, int64_t lo, int64_t hi) {
     }
     if (digits.empty() || !std::all_of(digits.begin(), digits.end(),
                                        [](char c) { return c >= '0' && c <= '9'; })) {
-      throw Rejected{};
+      throw not_whole;
     }
     uint64_t magnitude = 0;
     auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
     if (ec != std::errc() || end != digits.data() + digits.size() ||
         magnitude > (uint64_t{1} << 62)) {
-      throw Rejected{};
+      throw out_of_range;
     }
     value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
   } else {
-    throw Rejected{};  // fractions, booleans, null, objects and arrays
+    throw not_whole;  // fractions, booleans, null, objects and arrays
   }
-  if (value < lo || value > hi) throw Rejected{};
+  if (value < lo || value > hi) throw out_of_range;
   return value;
 }
 
 int64_t ReadNumber(const json& obj, const char* key, int64_t lo, int64_t hi) {
-  return ReadNumber(Require(obj, key), lo, hi);
+  const json& v = Require(obj, key);
+  try {
+    return ReadNumber(v, lo, hi);
+  } catch (Rejected& r) {
+    r.reason += std::string(": \"") + key + "\"";
+    throw;
+  }
 }
 
 uint8_t ReadU8(const json& obj, const char* key) {
@@ -103,25 +117,49 @@ std::string ReadString(const json& obj, const char* key) {
   if (v.is_string()) return v.get<std::string>();
   if (v.is_null()) return std::string();
   if (v.is_number()) return v.dump();
-  throw Rejected{};
+  throw Rejected{std::string("not a text: \"") + key + "\""};
+}
+
+// A text that is shown to clients: cut to the bytes one length-prefixed field carries in code
+// page 932, never in the middle of a double-byte character.
+std::string ReadWireText(const json& obj, const char* key) {
+  std::string text = ReadString(obj, key);
+  if (text.size() <= kMaxWireText) return text;  // never longer in code page 932
+  std::string wire = ToCP932(text);
+  if (wire.size() <= kMaxWireText) return text;
+  size_t cut = 0;
+  while (cut < wire.size()) {
+    auto c = static_cast<unsigned char>(wire[cut]);
+    size_t width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+    if (cut + width > kMaxWireText) break;
+    cut += width;
+  }
+  return FromCP932(std::string_view(wire).substr(0, cut));
 }
 
 const json& ReadArray(const json& obj, const char* key) {
   const json& v = Require(obj, key);
-  if (!v.is_array()) throw Rejected{};
+  if (!v.is_array()) throw Rejected{std::string("not an array: \"") + key + "\""};
   return v;
 }
 
 void FillChara(TChara& tc, const json& j) {
   tc.FName = ReadString(j, "Name");
-  if (!IsUsableCharaFileName(tc.FName)) throw Rejected{};
+  if (!IsUsableCharaFileName(tc.FName)) throw Rejected{"name not usable as a file name"};
   tc.Pass = ReadString(j, "Password");
-  tc.RealName = ReadString(j, "RealName");
-  tc.MailAddr = ReadString(j, "MailAddr");
+  tc.RealName = ReadWireText(j, "RealName");
+  tc.MailAddr = ReadWireText(j, "MailAddr");
   auto admin = j.find("AdminLv");
-  tc.AdminLv = (admin == j.end() || admin->is_null())
-                   ? 0
-                   : static_cast<uint8_t>(ReadNumber(*admin, 0, 255));
+  if (admin == j.end() || admin->is_null()) {
+    tc.AdminLv = 0;
+  } else {
+    try {
+      tc.AdminLv = static_cast<uint8_t>(ReadNumber(*admin, 0, 255));
+    } catch (Rejected& r) {
+      r.reason += ": \"AdminLv\"";
+      throw;
+    }
+  }
   tc.Sex = ReadU8(j, "Sex");
   tc.Job = std::min<uint8_t>(ReadU8(j, "Job"), 7);
   tc.Mark = ReadU8(j, "Mark");
@@ -137,7 +175,7 @@ void FillChara(TChara& tc, const json& j) {
     tc.Dir = ReadU8(j, "Dir");
   } else {
     TMap* fallback = MapList->FindMap(1);
-    if (!fallback) throw Rejected{};
+    if (!fallback) throw Rejected{"map " + std::to_string(map_id) + " and map 1 missing"};
     tc.Map = fallback;
     tc.Point = TMapPoint{65, 50};
     tc.Dir = 2;
@@ -147,7 +185,7 @@ void FillChara(TChara& tc, const json& j) {
   // above 2^31 are accepted too, so every file the server writes can be read back.
   tc.Glod = static_cast<uint32_t>(ReadNumber(j, "Glod", INT32_MIN, UINT32_MAX));
   for (const json& e : ReadArray(j, "Equipments")) {
-    if (!e.is_object()) throw Rejected{};
+    if (!e.is_object()) throw Rejected{"not an object in \"Equipments\""};
     int32_t slot = ReadI32(e, "Slot");
     std::string key = ReadString(e, "MetaKey");
     TItemData* data = ItemDB->Find(key);
@@ -156,7 +194,7 @@ void FillChara(TChara& tc, const json& j) {
     tc.Equipments().Add(slot, item);
   }
   for (const json& e : ReadArray(j, "Inventory")) {
-    if (!e.is_object()) throw Rejected{};
+    if (!e.is_object()) throw Rejected{"not an object in \"Inventory\""};
     int32_t slot = ReadI32(e, "Slot");
     std::string key = ReadString(e, "MetaKey");
     int32_t count = ReadI32(e, "Count");
@@ -172,61 +210,10 @@ std::string SaveDir() { return DataDir + "save/"; }
   throw std::runtime_error(what + ": " + std::strerror(err));
 }
 
-// Writes the whole text into the character's swap file. The file is reused from save to
-// save: it is overwritten from the start and cut to length, so steady-state saves allocate no
-// new inodes (allocating many inodes next to recently freed ones is very slow on ext4).
-void WriteTempFile(const std::string& path, const std::string& text, bool sync) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) ThrowErrno("\"" + path + "\" を作成できません", errno);
-  auto fail = [&](const char* what) {
-    int err = errno;
-    ::close(fd);
-    ::unlink(path.c_str());
-    ThrowErrno("\"" + path + "\" " + what, err);
-  };
-  const char* p = text.data();
-  size_t left = text.size();
-  off_t offset = 0;
-  while (left > 0) {
-    ssize_t n = ::pwrite(fd, p, left, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail("に書き込めません");
-    }
-    p += n;
-    offset += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (::ftruncate(fd, offset) != 0) fail("の長さを変えられません");
-  if (sync && ::fsync(fd) != 0) fail("を同期できません");
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(path.c_str());
-    ThrowErrno("\"" + path + "\" を閉じられません", err);
-  }
-}
-
-// Puts the swap file in place of the character file in one atomic step. Where the folder
-// allows it the two are exchanged, so the swap file keeps the previous save for the next
-// round; otherwise the swap file is renamed over the old file.
-void RenameOver(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) return;
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    int err = errno;
-    ::unlink(from.c_str());
-    ThrowErrno("\"" + to + "\" に置き換えられません", err);
-  }
-}
-
-// Makes the renames in the save folder durable.
-void SyncDir(int dir_fd) {
-  if (dir_fd >= 0) ::fsync(dir_fd);
-}
-
 }  // namespace
 
 bool IsUsableCharaFileName(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
+  if (name.empty() || name == "." || name == ".." || name.size() > kMaxCharaNameBytes) return false;
   return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
@@ -339,179 +326,354 @@ std::string CharaToJson(const TChara& tc) {
   return out;
 }
 
-std::unique_ptr<TChara> CharaFromJson(const std::string& text) {
+namespace {
+
+std::unique_ptr<TChara> CharaFromJsonWithReason(const std::string& text, std::string& reason) {
   std::string_view body = text;
   if (body.starts_with(kBom)) body.remove_prefix(kBom.size());
   json j = json::parse(body, nullptr, false);
-  if (j.is_discarded() || !j.is_object()) return nullptr;
+  if (j.is_discarded()) {
+    reason = "invalid JSON";
+    return nullptr;
+  }
+  if (!j.is_object()) {
+    reason = "not a JSON object";
+    return nullptr;
+  }
   auto tc = std::make_unique<TChara>();  // needs map 10055; its error goes to the caller
   try {
     FillChara(*tc, j);
-  } catch (const Rejected&) {
+  } catch (const Rejected& r) {
+    reason = r.reason;
     return nullptr;
-  } catch (const json::exception&) {
+  } catch (const json::exception& e) {
+    reason = e.what();
     return nullptr;
   }
   tc->CalcStatus();
   return tc;
 }
 
+// Names of save files that failed to load (see IsReservedCharaName), lower-cased A-Z.
+std::set<std::string>& ReservedNames() {
+  static std::set<std::string> names;
+  return names;
+}
+
+void Reserve(std::string_view name) { ReservedNames().insert(LowerAscii(name)); }
+
+// A temporary file of a save that never finished: "<name>.json.XXXXXX" (six letters or
+// digits) or the older "<name>.json.tmp".
+bool IsTemporaryName(std::string_view file) {
+  if (file.ends_with(".json.tmp")) return true;
+  if (file.size() < 12) return false;
+  std::string_view tail = file.substr(file.size() - 12);
+  if (!tail.starts_with(".json.")) return false;
+  return std::all_of(tail.begin() + 6, tail.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
+}
+
+// Reads one character file without following a symlink and without reading more than the
+// size limit. nullopt with the reason when the file is refused.
+std::optional<std::string> ReadCharaFile(const std::string& path, std::string& reason) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    reason = errno == ELOOP ? std::string("symlink") : std::string(std::strerror(errno));
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    reason = "not a regular file";
+    return std::nullopt;
+  }
+  if (st.st_size > kMaxCharaFileBytes) {
+    ::close(fd);
+    reason = "too large (" + std::to_string(st.st_size) + " bytes, at most " +
+             std::to_string(kMaxCharaFileBytes) + ")";
+    return std::nullopt;
+  }
+  std::string text(static_cast<size_t>(st.st_size), '\0');
+  size_t got = 0;
+  // One byte beyond the size seen: a file that grows meanwhile is refused as well.
+  text.resize(static_cast<size_t>(kMaxCharaFileBytes) + 1);
+  for (;;) {
+    ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      reason = std::strerror(errno);
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+    if (got > static_cast<size_t>(kMaxCharaFileBytes)) {
+      ::close(fd);
+      reason = "too large (more than " + std::to_string(kMaxCharaFileBytes) + " bytes)";
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
+  text.resize(got);
+  return text;
+}
+
+void LogRefused(const std::string& file, const std::string& reason) {
+  LogFmt("Error: キャラファイル \"%s\" を読み込みません (%s)。この名前は使えないままです",
+         EscapeLogText(file, 300), reason);
+}
+
+}  // namespace
+
+std::unique_ptr<TChara> CharaFromJson(const std::string& text) {
+  std::string reason;
+  return CharaFromJsonWithReason(text, reason);
+}
+
 void LoadCharaList() {
   const std::string dir = SaveDir();
+  ReservedNames().clear();
   if (DirectoryExists(dir)) {
     std::vector<std::string> names;
+    std::vector<std::string> temporaries;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
       std::string file = entry.path().filename().string();
-      if (file.ends_with(".json") && entry.is_regular_file(ec)) names.push_back(file);
+      std::error_code type_ec;
+      auto status = entry.symlink_status(type_ec);
+      if (file.ends_with(".json")) {
+        std::string stem = file.substr(0, file.size() - 5);
+        if (std::filesystem::is_symlink(status)) {
+          LogRefused(file, "symlink");
+          Reserve(stem);
+        } else if (!std::filesystem::is_regular_file(status)) {
+          LogRefused(file, "not a regular file");
+          Reserve(stem);
+        } else {
+          names.push_back(file);
+        }
+      } else if (IsTemporaryName(file)) {
+        temporaries.push_back(file);
+      }
+    }
+    std::sort(temporaries.begin(), temporaries.end());
+    for (const std::string& file : temporaries) {
+      // A save that never got renamed into place: the character file still holds the last
+      // whole save. unlink removes a symlink itself, never what it names.
+      if (::unlink((dir + file).c_str()) == 0) {
+        LogFmt("保存の途中で残った一時ファイル \"%s\" を削除しました", EscapeLogText(file, 300));
+      } else {
+        LogFmt("Error: 一時ファイル \"%s\" を削除できません: %s", EscapeLogText(file, 300),
+               std::strerror(errno));
+      }
     }
     std::sort(names.begin(), names.end());
     for (const std::string& file : names) {
-      auto text = ReadFile(dir + file);
-      if (!text) continue;
+      const std::string stem = file.substr(0, file.size() - 5);
+      std::string reason;
+      auto text = ReadCharaFile(dir + file, reason);
       std::unique_ptr<TChara> tc;
-      try {
-        tc = CharaFromJson(*text);
-      } catch (const std::exception& e) {
-        throw FatalDataError("\"" + dir + file + "\" のキャラを作成できません: " + e.what());
+      if (text) {
+        try {
+          tc = CharaFromJsonWithReason(*text, reason);
+        } catch (const std::exception& e) {
+          throw FatalDataError("\"" + dir + file + "\" のキャラを作成できません: " + e.what());
+        }
       }
-      if (!tc) continue;
-      TChara* existing = nullptr;
-      if (CharaList->TryGetValue(tc->FName, existing)) continue;
+      if (tc) {
+        TChara* existing = nullptr;
+        if (CharaList->TryGetValue(tc->FName, existing)) {
+          reason = "duplicate name \"" + EscapeLogText(tc->FName, 300) + "\" (already loaded from \"" +
+                   EscapeLogText(existing->FName, 300) + ".json\")";
+          tc.reset();
+        }
+      }
+      if (!tc) {
+        LogRefused(file, reason);
+        Reserve(stem);
+        continue;
+      }
+      // A file under another name than the character's own is never written again either.
+      if (tc->FName != stem) Reserve(stem);
       try {
         CharaList->Add(tc.get());
         tc.release();
       } catch (const DuplicateKeyError&) {
+        LogRefused(file, "duplicate name");
+        Reserve(stem);
       }
     }
   }
   LogFmt("%d のキャラをロードしました", CharaList->Count());
 }
 
+bool IsReservedCharaName(std::string_view name) {
+  return ReservedNames().count(LowerAscii(name)) > 0;
+}
+
 namespace {
 
-// One character's file text, encoded while the world lock was held.
-struct TSaveEntry {
+// The result of one save for whoever asked for it: empty text when written.
+using TSaveDone = std::function<void(const std::string& error)>;
+
+// One character file to write.
+struct TSaveItem {
+  std::string dir;  // the save folder, ending in "/"
   std::string name;
   std::string text;
-};
-
-// A save waiting for the writer: one character (written on its own, flushed at once) or every
-// character of a save-all pass (written as a batch with one flush of the file system).
-struct TSaveJob {
-  std::string dir;  // the save folder, ending in "/"
-  bool batch = false;
-  std::vector<TSaveEntry> entries;
-  std::promise<std::string> single_done;  // empty text: written
-  std::function<void(const std::string&)> on_failure;
-  std::function<void(const std::string&)> on_done;  // called with the result, written or not
-  std::promise<int> batch_done;           // number of failures
+  std::vector<TSaveDone> waiters;
+  std::string temp;   // the temporary file once written
+  std::string error;  // empty while all is well
 };
 
 std::string EntryPath(const std::string& dir, const std::string& name) {
   return dir + name + ".json";
 }
 
-void EnsureDir(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) throw std::runtime_error("\"" + dir + "\" を作成できません: " + ec.message());
-}
-
-// Writes one character's file: swap file, flush, exchange, folder flush.
-void WriteOne(const std::string& dir, const TSaveEntry& entry) {
-  if (!IsUsableCharaFileName(entry.name)) {
-    throw std::runtime_error("ファイル名に使えないキャラ名です");
-  }
-  EnsureDir(dir);
-  const std::string path = EntryPath(dir, entry.name);
-  const std::string temp = path + std::string(kTempSuffix);
-  WriteTempFile(temp, entry.text, true);
-  RenameOver(temp, path);
-  int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  SyncDir(dir_fd);
-  if (dir_fd >= 0) ::close(dir_fd);
-}
-
-// Writes a save-all pass. Every file is written in two steps so a crash leaves the old or the
-// new file: first all swap files, then one flush of the file system (far cheaper than one per
-// file), then the exchanges with the old files. A failure is logged with the character's name
-// and the others are still written. Returns the number of failures.
-int WriteBatch(const std::string& dir, const std::vector<TSaveEntry>& entries) {
-  int failures = 0;
-  auto report = [&failures](const TSaveEntry& e, const char* what) {
-    ++failures;
-    LogFmt("Error: キャラ \"%s\" の保存に失敗しました (%s)", e.name, what);
+// Writes the text into a new temporary file "<name>.json.XXXXXX" next to the character file.
+// The name is unique and the file is created exclusively, so no symlink or other file there is
+// ever followed or written into. Flushed to disk when sync is set.
+std::string WriteNewTempFile(const std::string& path, const std::string& text, bool sync) {
+  std::string name = path + ".XXXXXX";
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) ThrowErrno("\"" + name + "\" を作成できません", errno);
+  auto fail = [&](const char* what) {
+    int err = errno;
+    ::close(fd);
+    ::unlink(name.c_str());
+    ThrowErrno("\"" + name + "\" " + what, err);
   };
-  std::error_code dir_ec;
-  std::filesystem::create_directories(dir, dir_ec);
+  if (::fchmod(fd, 0644) != 0) fail("の権限を設定できません");
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail("に書き込めません");
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (sync && ::fsync(fd) != 0) fail("を同期できません");
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(name.c_str());
+    ThrowErrno("\"" + name + "\" を閉じられません", err);
+  }
+  return name;
+}
 
-  std::vector<const TSaveEntry*> written;
-  written.reserve(entries.size());
-  for (const TSaveEntry& e : entries) {
+void FsyncPath(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) ThrowErrno("\"" + path + "\" を開けません", errno);
+  int rc = ::fsync(fd);
+  int err = errno;
+  ::close(fd);
+  if (rc != 0) ThrowErrno("\"" + path + "\" を同期できません", err);
+}
+
+// Writes a group of character files. Each gets a new temporary file; all are flushed (one
+// file: fsync; several: one flush of the file system, far cheaper than one per file), then
+// each is renamed over its character file and the folder is flushed. A file once visible
+// under a character's name is never written again, and a crash leaves the old or the new
+// file. rename never follows a symlink at the target, and never replaces a folder.
+void WriteGroup(std::vector<TSaveItem*>& items) {
+  const bool single = items.size() == 1;
+  std::vector<std::string> dirs;
+  for (TSaveItem* item : items) {
     try {
-      if (!IsUsableCharaFileName(e.name)) {
+      if (!IsUsableCharaFileName(item->name)) {
         throw std::runtime_error("ファイル名に使えないキャラ名です");
       }
-      if (dir_ec) throw std::runtime_error("\"" + dir + "\" を作成できません: " + dir_ec.message());
-      WriteTempFile(EntryPath(dir, e.name) + std::string(kTempSuffix), e.text, false);
-      written.push_back(&e);
-    } catch (const std::exception& ex) {
-      report(e, ex.what());
+      if (std::find(dirs.begin(), dirs.end(), item->dir) == dirs.end()) {
+        std::error_code ec;
+        std::filesystem::create_directories(item->dir, ec);
+        if (ec) {
+          throw std::runtime_error("\"" + item->dir + "\" を作成できません: " + ec.message());
+        }
+        dirs.push_back(item->dir);
+      }
+      item->temp = WriteNewTempFile(EntryPath(item->dir, item->name), item->text, single);
+    } catch (const std::exception& e) {
+      item->error = e.what();
     }
   }
-  int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool synced = dir_fd >= 0 && ::syncfs(dir_fd) == 0;
-  int saved = 0;
-  for (const TSaveEntry* e : written) {
-    const std::string path = EntryPath(dir, e->name);
-    const std::string temp = path + std::string(kTempSuffix);
-    try {
-      if (!synced) {
-        // Fall back to flushing this file on its own.
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) ThrowErrno("\"" + temp + "\" を開けません", errno);
-        int rc = ::fsync(fd);
-        int err = errno;
-        ::close(fd);
-        if (rc != 0) {
-          ::unlink(temp.c_str());
-          ThrowErrno("\"" + temp + "\" を同期できません", err);
+  if (!single) {
+    for (const std::string& dir : dirs) {
+      int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      bool synced = dir_fd >= 0 && ::syncfs(dir_fd) == 0;
+      if (dir_fd >= 0) ::close(dir_fd);
+      if (synced) continue;
+      for (TSaveItem* item : items) {
+        if (item->dir != dir || !item->error.empty()) continue;
+        try {
+          FsyncPath(item->temp);
+        } catch (const std::exception& e) {
+          item->error = e.what();
+          ::unlink(item->temp.c_str());
         }
       }
-      RenameOver(temp, path);
-      ++saved;
-    } catch (const std::exception& ex) {
-      report(*e, ex.what());
     }
   }
-  SyncDir(dir_fd);
-  if (dir_fd >= 0) ::close(dir_fd);
-  if (saved > 0) Log("キャラデータを保存しました");
-  return failures;
+  for (TSaveItem* item : items) {
+    if (!item->error.empty()) continue;
+    const std::string path = EntryPath(item->dir, item->name);
+    if (::rename(item->temp.c_str(), path.c_str()) != 0) {
+      int err = errno;
+      ::unlink(item->temp.c_str());
+      item->error = "\"" + path + "\" に置き換えられません: " + std::strerror(err);
+    }
+  }
+  for (const std::string& dir : dirs) {
+    int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int err = dir_fd < 0 ? errno : 0;
+    if (dir_fd >= 0 && ::fsync(dir_fd) != 0) err = errno;
+    if (dir_fd >= 0) ::close(dir_fd);
+    // Some file systems cannot flush a folder at all; the rename is then as durable as
+    // they make it.
+    if (err == 0 || err == EINVAL) continue;
+    for (TSaveItem* item : items) {
+      if (item->dir == dir && item->error.empty()) {
+        item->error = "\"" + dir + "\" を同期できません: " + std::strerror(err);
+      }
+    }
+  }
 }
 
-void RunJob(TSaveJob& job) {
-  if (job.batch) {
-    job.batch_done.set_value(WriteBatch(job.dir, job.entries));
-    return;
+void Finish(std::vector<TSaveItem*>& items) {
+  for (TSaveItem* item : items) {
+    if (item->error.empty() && item->temp.empty()) item->error = "保存に失敗しました";
+    for (TSaveDone& done : item->waiters) {
+      try {
+        done(item->error);
+      } catch (const std::exception& e) {
+        LogFmt("Error: 保存の完了処理に失敗しました: %s", e.what());
+      }
+    }
   }
-  std::string error;
-  try {
-    WriteOne(job.dir, job.entries.front());
-  } catch (const std::exception& e) {
-    error = e.what();
-    if (error.empty()) error = "保存に失敗しました";
-  }
-  if (!error.empty() && job.on_failure) job.on_failure(error);
-  if (job.on_done) job.on_done(error);
-  job.single_done.set_value(error);
 }
 
-// The one writer thread: takes the jobs in the order they were queued, so a later save of a
-// character is never overtaken by an earlier one.
+// The writer's lanes, fastest first.
+enum class TLane { kLogout = 0, kCreate = 1, kPeriodic = 2 };
+constexpr int kLanes = 3;
+
+void WriteNow(std::vector<TSaveItem*> items) {
+  WriteGroup(items);
+  Finish(items);
+}
+
+// The one writer thread. It holds at most one pending save per character file: a newer save
+// replaces the text of a pending one and inherits its waiters. Saves of one file are written
+// in the order asked for (a save asked for while its file is being written waits for the next
+// round). Three lanes, taken in turn one group at a time: logout saves, new characters and the
+// periodic pass; so a logout waits for at most one group of each other lane, never for a
+// whole pass or a flood of new accounts.
 class TSaveWriter {
  public:
+  static constexpr size_t kGroup = 256;
+
   static TSaveWriter& Get() {
     static TSaveWriter writer;
     return writer;
@@ -535,12 +697,28 @@ class TSaveWriter {
     thread_ = std::thread();
   }
 
-  // Queues the job; false when no writer runs (the caller then writes it itself).
-  bool Queue(std::unique_ptr<TSaveJob>& job) {
+  // Queues the save; false when no writer runs (the caller then writes it itself).
+  bool Queue(const std::string& dir, const std::string& name, std::string& text, TLane lane,
+             TSaveDone& done) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!thread_.joinable() || stopping_) return false;
-      jobs_.push_back(std::move(job));
+      std::string key = EntryPath(dir, name);
+      auto [it, added] = pending_.try_emplace(key);
+      TPending& p = it->second;
+      if (added) {
+        p.item = std::make_unique<TSaveItem>();
+        p.item->dir = dir;
+        p.item->name = name;
+        p.lane = lane;
+        lanes_[static_cast<int>(lane)].push_back(std::move(key));
+      } else if (lane < p.lane) {
+        // Moves up to the faster lane; the key left in the slower one is skipped there.
+        p.lane = lane;
+        lanes_[static_cast<int>(lane)].push_back(std::move(key));
+      }
+      p.item->text = std::move(text);
+      if (done) p.item->waiters.push_back(std::move(done));
     }
     cv_.notify_all();
     return true;
@@ -548,24 +726,65 @@ class TSaveWriter {
 
   void Drain() {
     std::unique_lock<std::mutex> lock(mutex_);
-    idle_cv_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+    idle_cv_.wait(lock, [this] { return pending_.empty() && !busy_; });
+  }
+
+  size_t PendingCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_.size() + (busy_ ? busy_count_ : 0);
   }
 
  private:
+  struct TPending {
+    std::unique_ptr<TSaveItem> item;
+    TLane lane = TLane::kPeriodic;
+  };
+
+  // Takes up to kGroup pending saves of one lane; mutex_ held.
+  void Take(TLane lane, std::vector<std::unique_ptr<TSaveItem>>& out) {
+    std::deque<std::string>& keys = lanes_[static_cast<int>(lane)];
+    while (!keys.empty() && out.size() < kGroup) {
+      std::string key = std::move(keys.front());
+      keys.pop_front();
+      auto it = pending_.find(key);
+      if (it == pending_.end() || it->second.lane != lane) continue;  // written or moved up
+      out.push_back(std::move(it->second.item));
+      pending_.erase(it);
+    }
+  }
+
   void Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      cv_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-      if (jobs_.empty()) break;  // stopping, and everything queued is written
-      std::unique_ptr<TSaveJob> job = std::move(jobs_.front());
-      jobs_.pop_front();
+      cv_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+      if (pending_.empty()) {
+        // stopping, and everything queued is written
+        for (auto& keys : lanes_) keys.clear();
+        break;
+      }
+      // The next lane in turn that has a pending save.
+      std::vector<std::unique_ptr<TSaveItem>> group;
+      for (int tries = 0; tries < kLanes && group.empty(); ++tries) {
+        Take(static_cast<TLane>(next_lane_), group);
+        next_lane_ = (next_lane_ + 1) % kLanes;
+      }
+      if (group.empty()) {
+        // Only stale keys were left in the lanes; queue what is pending again.
+        for (auto& [key, p] : pending_) lanes_[static_cast<int>(p.lane)].push_back(key);
+        continue;
+      }
       busy_ = true;
+      busy_count_ = group.size();
       lock.unlock();
-      RunJob(*job);
-      job.reset();
+      std::vector<TSaveItem*> items;
+      items.reserve(group.size());
+      for (auto& item : group) items.push_back(item.get());
+      WriteNow(std::move(items));
+      group.clear();
       lock.lock();
       busy_ = false;
-      if (jobs_.empty()) idle_cv_.notify_all();
+      busy_count_ = 0;
+      if (pending_.empty()) idle_cv_.notify_all();
     }
     idle_cv_.notify_all();
   }
@@ -573,16 +792,32 @@ class TSaveWriter {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::condition_variable idle_cv_;
-  std::deque<std::unique_ptr<TSaveJob>> jobs_;
+  std::unordered_map<std::string, TPending> pending_;  // by file path
+  std::deque<std::string> lanes_[kLanes];
+  int next_lane_ = 0;
   std::thread thread_;
   bool stopping_ = false;
   bool busy_ = false;
+  size_t busy_count_ = 0;
 };
 
-std::shared_future<std::string> Submit(std::unique_ptr<TSaveJob> job) {
-  std::shared_future<std::string> done = job->single_done.get_future().share();
-  if (!TSaveWriter::Get().Queue(job)) RunJob(*job);
-  return done;
+const char kReservedError[] = "読み込めなかったファイルと同じ名前のため書き込みません";
+
+// Queues one save, or writes it at once without a writer. done may be empty.
+void Submit(const TChara& tc, TLane lane, TSaveDone done) {
+  if (IsReservedCharaName(tc.FName)) {
+    if (done) done(kReservedError);
+    return;
+  }
+  std::string text = CharaToJson(tc);
+  const std::string dir = SaveDir();
+  if (TSaveWriter::Get().Queue(dir, tc.FName, text, lane, done)) return;
+  TSaveItem item;
+  item.dir = dir;
+  item.name = tc.FName;
+  item.text = std::move(text);
+  if (done) item.waiters.push_back(std::move(done));
+  WriteNow({&item});
 }
 
 }  // namespace
@@ -593,42 +828,25 @@ void StopSaveWriter() { TSaveWriter::Get().Stop(); }
 
 void DrainSaveWriter() { TSaveWriter::Get().Drain(); }
 
+size_t PendingSaveCount() { return TSaveWriter::Get().PendingCount(); }
+
 std::shared_future<std::string> QueueSaveChara(
     TChara* tc, std::function<void(const std::string&)> on_failure) {
+  auto promise = std::make_shared<std::promise<std::string>>();
+  std::shared_future<std::string> result = promise->get_future().share();
   if (!tc) {
-    std::promise<std::string> none;
-    none.set_value(std::string());
-    return none.get_future().share();
+    promise->set_value(std::string());
+    return result;
   }
-  auto job = std::make_unique<TSaveJob>();
-  job->dir = SaveDir();
-  job->entries.push_back(TSaveEntry{tc->FName, CharaToJson(*tc)});
-  job->on_failure = std::move(on_failure);
-  return Submit(std::move(job));
-}
-
-namespace {
-// Names of save files that failed to load (see IsReservedCharaName), lower-cased A-Z.
-std::set<std::string>& ReservedNames() {
-  static std::set<std::string> names;
-  return names;
-}
-}  // namespace
-
-bool IsReservedCharaName(std::string_view name) {
-  std::string key(name);
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return ReservedNames().count(key) > 0;
+  Submit(*tc, TLane::kLogout, [promise, on_failure = std::move(on_failure)](const std::string& error) {
+    if (!error.empty() && on_failure) on_failure(error);
+    promise->set_value(error);
+  });
+  return result;
 }
 
 void QueueCreateChara(TChara* tc, std::function<void(const std::string& error)> done) {
-  auto job = std::make_unique<TSaveJob>();
-  job->dir = SaveDir();
-  job->entries.push_back(TSaveEntry{tc->FName, CharaToJson(*tc)});
-  job->on_done = std::move(done);
-  Submit(std::move(job));
+  Submit(*tc, TLane::kCreate, std::move(done));
 }
 
 void SaveChara(TChara* tc) {
@@ -637,22 +855,59 @@ void SaveChara(TChara* tc) {
   if (!error.empty()) throw std::runtime_error(error);
 }
 
+namespace {
+
+// The progress of one save-all pass; the last result completes it.
+struct TPass {
+  std::atomic<size_t> left{0};
+  std::atomic<int> failures{0};
+  std::atomic<int> saved{0};
+  std::promise<int> done;
+};
+
+}  // namespace
+
 std::shared_future<int> QueueSaveCharaList(int* count) {
-  auto job = std::make_unique<TSaveJob>();
-  job->dir = SaveDir();
-  job->batch = true;
-  job->entries.reserve(static_cast<size_t>(CharaList->Count()));
-  for (TChara* tc : *CharaList) job->entries.push_back(TSaveEntry{tc->FName, CharaToJson(*tc)});
-  if (count) *count = static_cast<int>(job->entries.size());
-  std::shared_future<int> done = job->batch_done.get_future().share();
-  if (job->entries.empty()) {
-    job->batch_done.set_value(0);  // nothing to save: no file, no line
-  } else if (!TSaveWriter::Get().Queue(job)) {
-    RunJob(*job);
+  auto pass = std::make_shared<TPass>();
+  std::shared_future<int> result = pass->done.get_future().share();
+  const int total = CharaList->Count();
+  if (count) *count = total;
+  if (total == 0) {
+    pass->done.set_value(0);  // nothing to save: no file, no line
+    return result;
   }
-  return done;
+  pass->left = static_cast<size_t>(total);
+  for (TChara* tc : *CharaList) {
+    Submit(*tc, TLane::kPeriodic, [pass, name = tc->FName](const std::string& error) {
+      if (error.empty()) {
+        ++pass->saved;
+      } else {
+        ++pass->failures;
+        LogFmt("Error: キャラ \"%s\" の保存に失敗しました (%s)", EscapeLogText(name, 300), error);
+      }
+      if (--pass->left == 0) {
+        if (pass->saved > 0) Log("キャラデータを保存しました");
+        pass->done.set_value(pass->failures);
+      }
+    });
+  }
+  return result;
 }
 
-int SaveCharaList() { return QueueSaveCharaList(nullptr).get(); }
+int SaveCharaList() {
+  std::shared_future<int> done = QueueSaveCharaList(nullptr);
+  // At shutdown a long queue can take a while: tell the operator how far it is.
+  auto started = std::chrono::steady_clock::now();
+  auto next_report = started + std::chrono::seconds(3);
+  while (done.wait_until(next_report) != std::future_status::ready) {
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::steady_clock::now() - started)
+                       .count();
+    LogFmt("キャラデータを保存しています (残り %u 件, %d 秒経過)", PendingSaveCount(),
+           static_cast<long long>(seconds));
+    next_report += std::chrono::seconds(3);
+  }
+  return done.get();
+}
 
 }  // namespace vornhal

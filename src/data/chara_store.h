@@ -11,20 +11,33 @@ namespace vornhal {
 
 class TChara;
 
+// Loads every "<name>.json" of the save folder. Symlinks, anything but a regular file, files
+// above 1 MiB (never read whole) and files that fail to load (invalid JSON, a missing key, a
+// value out of range, a duplicate name) are logged with the file name and the reason, and
+// their names stay reserved. Temporary files of saves that never finished are removed.
 void LoadCharaList();
 
 // Saves are written by one writer thread once StartSaveWriter has run; until then (and after
 // StopSaveWriter) every save is written at once by its caller. Either way the file text is
 // encoded when the save is asked for, while the caller holds the world lock, and the files of
-// one character are written in the order their saves were asked for.
+// one character are written in the order their saves were asked for. The writer keeps at most
+// one pending save per character: a newer save replaces the text of a pending one, and whoever
+// waited for the older one is answered when the newer text is written. Logout saves and new
+// characters are written before the periodic pass, which goes in groups between them.
+//
+// Every save writes a new temporary file "<name>.json.XXXXXX" (created exclusively, never
+// through a symlink), flushes it, renames it over "<name>.json" and flushes the folder: a file
+// once visible under a character's name is never modified again. A name reserved by a file
+// that failed to load is never written (the save fails).
 void StartSaveWriter();
 // Waits until every queued save is written, then ends the writer thread.
 void StopSaveWriter();
 // Waits until every save queued so far is written.
 void DrainSaveWriter();
+// Saves queued and not yet written (those being written included).
+size_t PendingSaveCount();
 
-// Queues one character's file (atomically: swap file, sync, exchange, folder sync). The
-// result is empty once written, or the error text. A null character is a finished no-op.
+// Queues one character's file in the fast lane (a logout save). The result is empty once written, or the error text. A null character is a finished no-op.
 // A caller that cannot wait may pass on_failure, which the writer calls with the error text.
 std::shared_future<std::string> QueueSaveChara(
     TChara* tc, std::function<void(const std::string&)> on_failure = nullptr);
@@ -39,13 +52,14 @@ void SaveChara(TChara* tc);
 // written; "キャラデータを保存しました" is logged once the pass has written any file. The
 // result is the number of failures.
 std::shared_future<int> QueueSaveCharaList(int* count = nullptr);
-// Saves every character and waits for it. Returns the number of failures.
+// Saves every character and waits for it, logging the progress every few seconds while it
+// takes long (shutdown). Returns the number of failures.
 int SaveCharaList();
 
 // The file text the store writes for a character (UTF-8 with BOM, CR LF).
 std::string CharaToJson(const TChara& tc);
-// Builds a character from file text, or nullopt when the file is rejected. The character is
-// not added to CharaList.
+// Builds a character from file text, or null when the file is rejected. The character is
+// not added to CharaList. Texts shown to clients are cut to 255 bytes of code page 932.
 std::unique_ptr<TChara> CharaFromJson(const std::string& text);
 
 // The longest character name, in bytes, whose save file and temporary file names both fit the
@@ -57,7 +71,7 @@ inline constexpr size_t kMaxCharaNameBytes = 255 - 12;
 bool IsReservedCharaName(std::string_view name);
 
 // True when the name can be a file name in the save folder (not empty, no "/" or NUL, not "."
-// or ".."). A loaded file with another name is rejected; such a character is never written.
+// or "..", at most kMaxCharaNameBytes). A loaded file with another name is rejected; such a character is never written.
 bool IsUsableCharaFileName(std::string_view name);
 
 }  // namespace vornhal

@@ -93,6 +93,12 @@ void FreeDatabase() {
 void LoadDatabase() {
   LoadItemData();
   LoadMapData();
+  // Every new character starts on that map; without it no account could be created or loaded.
+  if (MapList->FindMap(kStartMapID) == nullptr) {
+    throw FatalDataError(Format(
+        "マップ %d (新しいキャラの開始マップ) が \"%sdb/MapDB.txt\" にありません", kStartMapID,
+        DataDir));
+  }
   LoadPortalData();
   LoadNpcData();
   LoadMobData();
@@ -130,6 +136,12 @@ void LoadMapData() {
     if (f.size() < 7) return true;
     int32_t v[7];
     if (!ParseInts(f, 0, 4, v)) return true;
+    // A bigger map would take gigabytes of blocks when the first player enters it.
+    if (v[1] < 0 || v[2] < 0 || v[1] > kMaxMapSide || v[2] > kMaxMapSide) {
+      LogFmt("Error: マップ %d \"%s\" の大きさ %d x %d は上限 %d x %d を超えるため読み込みません",
+             v[0], EscapeLogText(f[5], 100), v[1], v[2], kMaxMapSide, kMaxMapSide);
+      return true;
+    }
     auto map = std::make_unique<TMap>();
     map->ID = static_cast<uint16_t>(v[0]);
     map->Width = static_cast<uint16_t>(v[1]);

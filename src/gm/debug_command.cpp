@@ -1,4 +1,6 @@
-// The GM command interpreter. Every character may use every command; nothing is logged.
+// The GM command interpreter. A command runs for a character whose AdminLv reaches the
+// command's level ([GMCommands], else GMLevel); every command that runs is logged (who, where,
+// the whole line), and so is every line refused for want of level.
 #include "gm/debug_command.h"
 
 #include <algorithm>
@@ -9,9 +11,12 @@
 
 #include "admin/metrics.h"
 #include "data/database.h"
+#include "gm/chat_limit.h"
 #include "net/packet.h"
 #include "net/server.h"
 #include "platform/format.h"
+#include "platform/log.h"
+#include "platform/settings.h"
 #include "platform/text.h"
 #include "world/globals.h"
 #include "world/packets.h"
@@ -131,6 +136,7 @@ void DoMove(const Command& cmd) {
 void DoShout(const Command& cmd) {
   std::string text;
   if (!cmd.args.TryGetValue(0, text) || text.empty()) return;
+  if (!TakeChatLine(*cmd.tc, &cmd.context)) return;
   cmd.ToEveryone(SChatPacket(1, *cmd.tc, text));
 }
 
@@ -138,6 +144,7 @@ void DoSay(const Command& cmd) {
   int32_t type = 0;
   std::string text;
   if (!cmd.args.TryGetValue(0, type) || !cmd.args.TryGetValue(1, text)) return;
+  if (!TakeChatLine(*cmd.tc, &cmd.context)) return;
   cmd.ToEveryone(SChatPacket(static_cast<uint8_t>(type & 0xFF), *cmd.tc, text));
 }
 
@@ -178,9 +185,14 @@ void DoSummon(const Command& cmd) {
   TMobData* data = nullptr;
   TMap* map = cmd.tc->Map;
   if (map == nullptr || !MobDB->TryGetValue(name, data)) return;
-  auto* mob = new TMob(map, data, true, cmd.tc->Point.X, cmd.tc->Point.Y, 0, 0);
-  map->RegistMob(mob);
-  cmd.ToArea(SMapObjectsPacket(std::vector<const TMapObject*>{mob}));
+  if (!map->MobRoom()) {
+    cmd.ReplyError("このマップにはこれ以上モンスターを呼び出せません");
+    return;
+  }
+  auto mob = std::make_unique<TMob>(map, data, true, cmd.tc->Point.X, cmd.tc->Point.Y, 0, 0);
+  TPacket appear = SMapObjectsPacket(std::vector<const TMapObject*>{mob.get()});
+  map->RegistMob(mob.release());
+  cmd.ToArea(std::move(appear));
 }
 
 void DoMoveMob(const Command& cmd) {
@@ -298,11 +310,18 @@ void DoDropTest(const Command& cmd) {
   TItemData* data = ItemDB->Find("helixir");
   TMap* map = cmd.tc->Map;
   if (data == nullptr || map == nullptr) return;
-  for (int i = 0; i < 50; ++i) {
-    auto* dropped = new TDroppedItem(std::make_unique<TItem>(data, 20), cmd.tc->Point.X,
-                                     cmd.tc->Point.Y);
-    map->AddItem(dropped);  // the map's blocks hold it until somebody picks it up
-    cmd.ToArea(SMapObjectsPacket(std::vector<const TMapObject*>{dropped}));
+  constexpr int kCount = 50;
+  if (map->ItemRoom(cmd.tc->Point) < kCount) {
+    cmd.ReplyError("ここにはこれ以上アイテムを置けません");
+    return;
+  }
+  for (int i = 0; i < kCount; ++i) {
+    auto dropped = std::make_unique<TDroppedItem>(std::make_unique<TItem>(data, 20),
+                                                  cmd.tc->Point.X, cmd.tc->Point.Y);
+    TPacket appear = SMapObjectsPacket(std::vector<const TMapObject*>{dropped.get()});
+    if (!map->AddItem(dropped.get())) return;
+    dropped.release();  // the map's blocks hold it until somebody picks it up
+    cmd.ToArea(std::move(appear));
   }
 }
 
@@ -354,13 +373,28 @@ const CommandEntry kCommands[] = {
 
 }  // namespace
 
+int32_t RequiredGMLevel(const std::string& command) {
+  auto it = GMCommandLevels.find(command);
+  return it != GMCommandLevels.end() ? it->second : GMLevel;
+}
+
 void DoDebugCommand(TSession& session, TConnection& context, TChara* tc, const std::string& text) {
   (void)session;
   if (tc == nullptr) return;
   TArgs args(text);
+  const int32_t required = RequiredGMLevel(args.FCommand);
+  if (tc->AdminLv < required) {
+    // Below the level: nothing runs and nothing is sent, but the operator sees the attempt.
+    LogFmt("[GM] キャラクター \"%s\" (AdminLv %d) のコマンドを拒否しました (必要なレベル %d): @%s",
+           EscapeLogText(tc->FName, 300), int{tc->AdminLv}, required, EscapeLogText(text, 600));
+    return;
+  }
   const Command cmd{context, tc, args};
   for (const CommandEntry& entry : kCommands) {
     if (args.FCommand == entry.name) {
+      LogFmt("[GM] キャラクター \"%s\" (マップ %d, %d, %d) が実行: @%s",
+             EscapeLogText(tc->FName, 300), tc->Map != nullptr ? int{tc->Map->ID} : 0,
+             int{tc->Point.X}, int{tc->Point.Y}, EscapeLogText(text, 600));
       metrics::CountGMCommand();
       entry.run(cmd);
       return;

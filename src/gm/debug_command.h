@@ -27,7 +27,11 @@ struct TArgs {
   bool TryGetValue(int index, std::string& value) const;
 };
 
-// Runs one command (the chat text without its leading "@"). World lock held.
+// The AdminLv a command needs: its [GMCommands] level, else GMLevel.
+int32_t RequiredGMLevel(const std::string& command);
+
+// Runs one command (the chat text without its leading "@") when the character's AdminLv
+// reaches its level, logging it; below the level it only logs the refusal. World lock held.
 void DoDebugCommand(TSession& session, TConnection& context, TChara* tc, const std::string& text);
 
 }  // namespace vornhal

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "data/chara_store.h"
 #include "login/multi.h"
 #include "platform/clock.h"
 #include "platform/format.h"
@@ -94,8 +95,8 @@ bool IsUsableAccountName(std::string_view name) {
         break;
     }
   }
-  // The save file is name + ".json"; file names hold at most 255 bytes.
-  return name.size() + 5 <= 255;
+  // The save file "<name>.json" and its temporary file both must fit 255 bytes.
+  return name.size() <= kMaxCharaNameBytes;
 }
 
 namespace {

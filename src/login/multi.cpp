@@ -1,18 +1,26 @@
 // The Multi server and its session: version check, data blocks, accounts and login.
 #include "login/multi.h"
 
+#include <algorithm>
 #include <ctime>
 #include <exception>
+#include <functional>
 #include <future>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "admin/metrics.h"
 #include "data/chara_store.h"
 #include "data/common.h"
 #include "login/bans.h"
+#include "login/password.h"
+#include "login/throttle.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/settings.h"
+#include "platform/text.h"
 #include "platform/world_lock.h"
 #include "world/globals.h"
 #include "world/packets.h"
@@ -32,6 +40,10 @@ const char kTextAlreadyConnected[] = "もう接続されています。強制的
 const char kTextPasswordChanged[] = "変更に成功しました";
 
 const char kTextBanned[] = "このキャラクターは利用停止中です";
+const char kTextTooManyFailures[] = "ログインの失敗が多すぎます。しばらくしてから再度お試しください";
+
+// Packets a connection may send while its login or account creation is pending; more close it.
+constexpr size_t kMaxDeferredPackets = 64;
 
 // The refusal of a banned character: the fixed text, then the reason.
 std::string BannedText(const TBan& ban) {
@@ -51,35 +63,112 @@ std::string ServerName(const TSession& session) {
 }
 
 // Releases a character whose Context is this connection: clears Login and Context and queues
-// its save, so no character is left naming a connection that goes away. The caller waits for
-// the save (without the world lock) through WaitReleased.
-std::shared_future<std::string> ReleaseChara(TChara* tc, TConnection& context) {
-  if (tc == nullptr || tc->Context.get() != &context) return {};
-  tc->Login = false;
-  tc->Context.reset();
-  return QueueSaveChara(tc);
-}
-
-// The same inside a packet handler, which cannot wait: the writer reports a failure itself.
+// its save, so no character is left naming a connection that goes away. Nothing waits for the
+// file: the writer reports a failure itself.
 void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_name) {
   if (tc == nullptr || tc->Context.get() != &context) return;
   tc->Login = false;
   tc->Context.reset();
   QueueSaveChara(tc, [server_name, name = tc->FName](const std::string& error) {
-    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, name, error);
+    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name,
+           EscapeLogText(name), error);
   });
 }
 
-void WaitReleased(const std::shared_future<std::string>& saved, const std::string& chara_name,
-                  const std::string& server_name) {
-  if (!saved.valid()) return;
-  std::string error = saved.get();
+// Lower-cased names of accounts made in memory whose first file is not yet on disk: they
+// cannot log in until it is, and are removed again if it fails.
+std::set<std::string>& CreatingNames() {
+  static std::set<std::string> names;
+  return names;
+}
+
+// The account of that name, unless its creation is still being written.
+TChara* FindAccount(const std::string& name) {
+  TChara* tc = nullptr;
+  if (!CharaList->TryGetValue(name, tc)) return nullptr;
+  return CreatingNames().count(LowerAscii(tc->FName)) > 0 ? nullptr : tc;
+}
+
+// Taken by an account, by one being created, or by a save file that failed to load.
+bool NameTaken(const std::string& name) {
+  TChara* tc = nullptr;
+  return CharaList->TryGetValue(name, tc) || IsReservedCharaName(name) ||
+         CreatingNames().count(LowerAscii(name)) > 0;
+}
+
+// The end of an account creation once its file is written or has failed: a failed account
+// is removed from memory (the name is free again). Returns the account when it stays.
+TChara* CreationDone(const std::string& server, const std::string& name, const std::string& ip,
+                     const std::string& error) {
+  CreatingNames().erase(LowerAscii(name));
+  TChara* tc = nullptr;
+  CharaList->TryGetValue(name, tc);
   if (!error.empty()) {
-    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, chara_name, error);
+    LogFmt("[%s] キャラクター \"%s\" (%s) を作成できませんでした: %s", server,
+           EscapeLogText(name, 300), ip, error);
+    if (tc != nullptr && tc->Conn() == nullptr && !tc->Login) {
+      CharaList->Extract(tc);
+      delete tc;
+    }
+    if (AccountLimit) ++AccountLimitValue;
+    return nullptr;
   }
+  LogFmt("[%s] キャラクター \"%s\" を作成しました (%s)", server, EscapeLogText(name, 300), ip);
+  return tc;
 }
 
 }  // namespace
+
+// One login, creation or password change in flight for a connection. The connection pointer
+// is used only while the work is not cancelled: the disconnect handling cancels it (under the
+// mutex) before the connection may go away.
+struct TPendingWork : std::enable_shared_from_this<TPendingWork> {
+  TConnection* context = nullptr;
+  std::thread::id asker;
+
+  bool Cancelled() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return cancelled;
+  }
+  void Cancel() {
+    std::lock_guard<std::mutex> lock(mutex);
+    cancelled = true;
+  }
+  // Runs finish under the world lock on the connection's own worker. Called back at once on
+  // the thread that started the work (no worker threads), it runs there directly. Once the
+  // connection has gone, orphan (if any) runs instead, under the world lock.
+  void Complete(std::function<void()> finish, std::function<void()> orphan = nullptr) {
+    if (std::this_thread::get_id() == asker) {
+      if (!Cancelled()) {
+        finish();
+      } else if (orphan) {
+        orphan();
+      }
+      return;
+    }
+    auto self = shared_from_this();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!cancelled) {
+      context->Post([self, finish = std::move(finish), orphan] {
+        TWorldGuard guard;
+        if (!self->Cancelled()) {
+          finish();
+        } else if (orphan) {
+          orphan();
+        }
+      });
+    } else if (orphan) {
+      RunPasswordJob([orphan = std::move(orphan)] {
+        TWorldGuard guard;
+        orphan();
+      });
+    }
+  }
+
+ private:
+  std::mutex mutex;
+  bool cancelled = false;
+};
 
 std::unique_ptr<TSession> TMultiServer::CreateSession() {
   return std::make_unique<TMultiSession>(this);
@@ -92,29 +181,91 @@ void TMultiServer::DoConnect(TConnection& context) {
 }
 
 void TMultiServer::DoDisconnect(TConnection& context) {
-  std::shared_future<std::string> saved;
-  std::string chara_name;
   {
     TWorldGuard guard;
     TSession* session = context.Data;
+    if (auto* multi = dynamic_cast<TMultiSession*>(session)) multi->CancelPending();
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
     // A character that has meanwhile entered the world on the Zone server belongs to that
-    // connection now and is left alone.
-    if (tc != nullptr) chara_name = tc->FName;
-    saved = ReleaseChara(tc, context);
+    // connection now and is left alone. The save writer writes the file and logs a failure.
+    ReleaseChara(tc, context, Name());
     if (session != nullptr) session->SetChara(nullptr);
   }
-  // The file is written by the save writer while the world goes on.
-  WaitReleased(saved, chara_name, Name());
   TServer::DoDisconnect(context);
 }
 
 void TMultiServer::Process(uint32_t tick) {
   TServer::Process(tick);
   if (TakeBansChanged()) ApplyBansToWorld();
+  FBurst.OnTick(tick);
+}
+
+TMultiSession::~TMultiSession() {
+  if (FPending) FPending->Cancel();
+}
+
+void TMultiSession::CancelPending() {
+  if (FPending) FPending->Cancel();
+  FPending.reset();
+  FDeferred.clear();
+}
+
+std::shared_ptr<TPendingWork> TMultiSession::BeginPending(TConnection& context) {
+  auto work = std::make_shared<TPendingWork>();
+  work->context = &context;
+  work->asker = std::this_thread::get_id();
+  FPending = work;
+  return work;
+}
+
+void TMultiSession::EndPending(TConnection&) { FPending.reset(); }
+
+void TMultiSession::Defer(TConnection& context, uint8_t packet_id) {
+  if (FDeferred.size() >= kMaxDeferredPackets) {
+    if (!FDeferOverflow) {
+      FDeferOverflow = true;
+      LogFmt("[%s] \"%s\" が処理待ちの間に送ったパケットが多すぎるため切断します",
+             ServerName(*this), context.PeerIP());
+    }
+    context.Close();
+    return;
+  }
+  // The body is kept as it arrived: the id, then (for seeded ids) a seed of 0 and the payload
+  // scrambled with it, which LoadBody unscrambles again.
+  const size_t start = ReadPosition();  // 2 when a seed byte was read and the rest unscrambled
+  std::vector<uint8_t> payload(RecvLength() - start);
+  if (!payload.empty()) ReadBuffer(payload.data(), payload.size());
+  const bool seeded = start == 2 && !ClientIdWithoutSeed(packet_id);
+  if (seeded) Scramble(payload.data(), payload.size(), 0);
+  std::vector<uint8_t> body(payload.size() + (seeded ? 2 : 1));
+  body[0] = packet_id;
+  if (seeded) body[1] = 0;
+  std::copy(payload.begin(), payload.end(), body.begin() + (seeded ? 2 : 1));
+  FDeferred.push_back(std::move(body));
+}
+
+void TMultiSession::ReplayDeferred(TConnection& context) {
+  while (!FPending && !FDeferred.empty() && context.Connected()) {
+    std::vector<uint8_t> body = std::move(FDeferred.front());
+    FDeferred.pop_front();
+    uint8_t id = LoadBody(body.data(), body.size());
+    try {
+      Dispatch(context, id);
+    } catch (const std::exception& e) {
+      LogFmt("[%s] Parse Error: PacketID %d Message %s", ServerName(*this), id, e.what());
+    }
+  }
 }
 
 void TMultiSession::ParsePacket(TConnection& context, uint8_t packet_id) {
+  if (FPending) {
+    Defer(context, packet_id);
+    return;
+  }
+  Dispatch(context, packet_id);
+}
+
+void TMultiSession::Dispatch(TConnection& context, uint8_t packet_id) {
   switch (packet_id) {
     case 0: {  // CVersionPacket
       uint16_t version = ReadWord();
@@ -164,7 +315,8 @@ void TMultiSession::CreateAccount(TConnection& context) {
   std::string password = ReadShortStr();
   std::string real_name = ReadShortStr();
   std::string mail_addr = ReadShortStr();
-  if (AccountLimit && AccountLimitValue <= 0) {
+  const std::string ip = context.PeerIP();
+  if ((AccountLimit && AccountLimitValue <= 0) || !LoginThrottle().CreationAllowed(ip, SteadyMs())) {
     SResultPacket(kResultNotCreated, kTextCannotCreate).SendTo(&context);
     return;
   }
@@ -172,18 +324,74 @@ void TMultiSession::CreateAccount(TConnection& context) {
     SResultPacket(kResultNotCreated, kTextBadName).SendTo(&context);
     return;
   }
-  TChara* tc = nullptr;
-  if (!CharaList->CreateChara(name, PasswordDigest(password), tc)) {
+  if (NameTaken(name)) {
     SResultPacket(kResultNotCreated, kTextNameTaken).SendTo(&context);
+    return;
+  }
+  // The password is hashed on a worker; the account is made when that is done.
+  auto work = BeginPending(context);
+  RunPasswordJob([this, work, name, password, real_name, mail_addr] {
+    if (work->Cancelled()) return;
+    std::string hash = HashPassword(password);
+    work->Complete([this, work, name, hash, real_name, mail_addr] {
+      FinishCreate(*work->context, work, name, hash, real_name, mail_addr);
+    });
+  });
+}
+
+void TMultiSession::FinishCreate(TConnection& context, const std::shared_ptr<TPendingWork>& work,
+                                 const std::string& name, const std::string& hash,
+                                 const std::string& real_name, const std::string& mail_addr) {
+  const std::string ip = context.PeerIP();
+  auto refuse = [&](const char* text) {
+    EndPending(context);
+    SResultPacket(kResultNotCreated, text).SendTo(&context);
+  };
+  if (hash.empty()) {
+    LogFmt("[%s] キャラクター \"%s\" のパスワードを保存形式にできませんでした", ServerName(*this),
+           EscapeLogText(name, 300));
+    refuse(kTextCannotCreate);
+    return;
+  }
+  // Checked again: other connections may have created accounts meanwhile.
+  if ((AccountLimit && AccountLimitValue <= 0) || !LoginThrottle().CreationAllowed(ip, SteadyMs())) {
+    refuse(kTextCannotCreate);
+    return;
+  }
+  TChara* tc = nullptr;
+  if (NameTaken(name) || !CharaList->CreateChara(name, hash, tc)) {
+    refuse(kTextNameTaken);
     return;
   }
   tc->RealName = real_name;
   tc->MailAddr = mail_addr;
-  ReleaseChara(Chara(), context, ServerName(*this));
-  SetChara(tc);
-  tc->Context = ContextHandle(context);
-  SResultPacket(kResultDone, "").SendTo(&context);
+  CreatingNames().insert(LowerAscii(name));
+  LoginThrottle().RecordCreation(ip, SteadyMs());
   if (AccountLimit) --AccountLimitValue;
+  // The answer waits until the file is on disk; nothing may follow this call (without a save
+  // writer, done runs inside it).
+  const std::string server = ServerName(*this);
+  QueueCreateChara(tc, [this, work, name, ip, server](const std::string& error) {
+    work->Complete(
+        [this, work, name, error] { CreateWritten(*work->context, name, error); },
+        [name, ip, server, error] { CreationDone(server, name, ip, error); });
+  });
+}
+
+void TMultiSession::CreateWritten(TConnection& context, const std::string& name,
+                                  const std::string& error) {
+  EndPending(context);  // keeps the deferred packets until this answer is out
+  const std::string ip = context.PeerIP();
+  TChara* tc = CreationDone(ServerName(*this), name, ip, error);
+  if (tc == nullptr) {
+    SResultPacket(kResultNotCreated, kTextCannotCreate).SendTo(&context);
+  } else {
+    ReleaseChara(Chara(), context, ServerName(*this));
+    SetChara(tc);
+    tc->Context = ContextHandle(context);
+    SResultPacket(kResultDone, "").SendTo(&context);
+  }
+  ReplayDeferred(context);
 }
 
 void TMultiSession::SetAppearance(TConnection& context) {
@@ -202,8 +410,15 @@ void TMultiSession::LoginChara(TConnection& context) {
   std::string name = ReadShortStr();
   std::string password = ReadShortStr();
   uint8_t force = ReadByte();
-  TChara* tc = nullptr;
-  if (!CharaList->TryGetValue(name, tc)) {
+  const std::string ip = context.PeerIP();
+  const int64_t now = SteadyMs();
+  if (LoginThrottle().AddressLocked(ip, now)) {
+    metrics::CountLogin("locked");
+    SResultPacket(kResultWrongPassword, kTextTooManyFailures).SendTo(&context);
+    return;
+  }
+  TChara* tc = FindAccount(name);
+  if (tc == nullptr) {
     metrics::CountLogin("no_such_name");
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
     return;
@@ -213,11 +428,50 @@ void TMultiSession::LoginChara(TConnection& context) {
     SResultPacket(kResultWrongPassword, BannedText(*ban)).SendTo(&context);
     return;
   }
-  if (!SameDigest(PasswordDigest(password), tc->Pass)) {
+  if (LoginThrottle().CharaLocked(tc->FName, now)) {
+    metrics::CountLogin("locked");
+    SResultPacket(kResultWrongPassword, kTextTooManyFailures).SendTo(&context);
+    return;
+  }
+  // The password is verified on a worker (and, when its stored form is outdated, hashed
+  // anew); the login finishes on this connection's worker.
+  auto work = BeginPending(context);
+  std::string stored = tc->Pass;
+  RunPasswordJob([this, work, name = tc->FName, password, stored, force] {
+    if (work->Cancelled()) return;
+    bool ok = VerifyPassword(password, stored);
+    std::string rehash = ok && PasswordNeedsRehash(stored) ? HashPassword(password) : std::string();
+    work->Complete([this, work, name, ok, stored, rehash, force] {
+      EndPending(*work->context);
+      FinishLogin(*work->context, name, ok, stored, rehash, force);
+      ReplayDeferred(*work->context);
+    });
+  });
+}
+
+void TMultiSession::FinishLogin(TConnection& context, const std::string& name, bool ok,
+                                const std::string& stored, const std::string& rehash,
+                                uint8_t force) {
+  TChara* tc = FindAccount(name);
+  if (tc == nullptr) {
+    metrics::CountLogin("no_such_name");
+    SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
+    return;
+  }
+  if (!ok) {
+    LoginThrottle().RecordFailure(ServerName(*this), tc->FName, context.PeerIP(), SteadyMs());
     metrics::CountLogin("wrong_password");
     SResultPacket(kResultWrongPassword, kTextWrongPassword).SendTo(&context);
     return;
   }
+  // A ban that arrived while the password was checked applies too.
+  if (const TBan* ban = CurrentBans()->FindName(tc->FName, std::time(nullptr))) {
+    metrics::CountLogin("banned");
+    SResultPacket(kResultWrongPassword, BannedText(*ban)).SendTo(&context);
+    return;
+  }
+  // The stored form is upgraded unless it changed meanwhile; the next save writes it.
+  if (!rehash.empty() && tc->Pass == stored) tc->Pass = rehash;
   if (tc->Login) {
     metrics::CountLogin(force == 1 ? "forced" : "already_connected");
     if (force == 1) {
@@ -236,7 +490,8 @@ void TMultiSession::LoginChara(TConnection& context) {
   IssueZoneTicket(tc->FName, context.PeerIP(), TickCount());
   metrics::CountLogin("ok");
   SResultPacket(kResultDone, "").SendTo(&context);
-  LogFmt("[%s] キャラクター \"%s\" がログインしました。", ServerName(*this), tc->FName);
+  LogFmt("[%s] キャラクター \"%s\" がログインしました。", ServerName(*this),
+         EscapeLogText(tc->FName));
   SServerInfoPacket(ServerAddressFor(context.PeerIP()), ZoneServerPort(), tc->FName)
       .SendTo(&context);
 }
@@ -245,18 +500,53 @@ void TMultiSession::ChangePassword(TConnection& context) {
   std::string name = ReadShortStr();
   std::string old_password = ReadShortStr();
   std::string new_password = ReadShortStr();
-  TChara* tc = nullptr;
-  if (!CharaList->TryGetValue(name, tc)) {
+  const std::string ip = context.PeerIP();
+  const int64_t now = SteadyMs();
+  // A password change is a password guess too: the same limits apply.
+  if (LoginThrottle().AddressLocked(ip, now)) {
+    SResultPacket(kResultWrongPassword, kTextTooManyFailures).SendTo(&context);
+    return;
+  }
+  TChara* tc = FindAccount(name);
+  if (tc == nullptr) {
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
     return;
   }
-  if (!SameDigest(PasswordDigest(old_password), tc->Pass)) {
-    SResultPacket(kResultWrongPassword, kTextWrongPassword).SendTo(&context);
+  if (LoginThrottle().CharaLocked(tc->FName, now)) {
+    SResultPacket(kResultWrongPassword, kTextTooManyFailures).SendTo(&context);
     return;
   }
-  if (tc->Login) return;
-  tc->Pass = PasswordDigest(new_password);
-  SResultPacket(kResultDone, kTextPasswordChanged).SendTo(&context);
+  auto work = BeginPending(context);
+  std::string stored = tc->Pass;
+  RunPasswordJob([this, work, name = tc->FName, old_password, new_password, stored] {
+    if (work->Cancelled()) return;
+    bool ok = VerifyPassword(old_password, stored);
+    std::string hash = ok ? HashPassword(new_password) : std::string();
+    work->Complete([this, work, name, ok, hash] {
+      TConnection& context = *work->context;
+      EndPending(context);
+      TChara* tc = FindAccount(name);
+      if (tc == nullptr) {
+        SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
+      } else if (!ok) {
+        LoginThrottle().RecordFailure(ServerName(*this), tc->FName, context.PeerIP(), SteadyMs());
+        SResultPacket(kResultWrongPassword, kTextWrongPassword).SendTo(&context);
+      } else if (tc->Login) {
+        // A character in play keeps its password; no answer, as before.
+      } else if (hash.empty()) {
+        LogFmt("[%s] キャラクター \"%s\" のパスワードを保存形式にできませんでした",
+               ServerName(*this), EscapeLogText(tc->FName, 300));
+      } else {
+        tc->Pass = hash;
+        // Written now, so a new password never depends on the next periodic save.
+        QueueSaveChara(tc, [server = ServerName(*this), chara = tc->FName](const std::string& error) {
+          LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server, chara, error);
+        });
+        SResultPacket(kResultDone, kTextPasswordChanged).SendTo(&context);
+      }
+      ReplayDeferred(context);
+    });
+  });
 }
 
 void TMultiSession::TempData(TConnection& context) {

@@ -1,12 +1,15 @@
 // The Multi server: version check, server list, rules text, cached data, accounts and login.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/zlib_data.h"
+#include "login/password.h"
 #include "net/packet.h"
 #include "net/server.h"
 
@@ -18,16 +21,46 @@ class TMultiServer : public TServer {
   std::unique_ptr<TSession> CreateSession() override;
   void DoConnect(TConnection& context) override;     // base log line, then SGreetingPacket
   void DoDisconnect(TConnection& context) override;  // detach and save the character, then base
-  // Applies a changed ban list to the world (world lock held, every tick).
+  // Applies a changed ban list to the world and watches bursts of password work (world lock
+  // held, every tick).
   void Process(uint32_t tick) override;
+
+ private:
+  TPasswordBurstMonitor FBurst;
 };
+
+struct TPendingWork;
+
+// Account creation, login and password change hash or verify the password on a password
+// worker and finish later on the connection's own worker. While one of them is pending, the
+// connection's later packets wait in arrival order and are handled once it has finished, so a
+// client sees its answers in the order of its requests.
 
 class TMultiSession : public TSession {
  public:
   using TSession::TSession;
+  ~TMultiSession() override;
   void ParsePacket(TConnection& context, uint8_t packet_id) override;
+  // The connection is going away: pending work finishes without it. World lock held.
+  void CancelPending();
 
  private:
+  void Dispatch(TConnection& context, uint8_t packet_id);
+  std::shared_ptr<TPendingWork> BeginPending(TConnection& context);
+  void EndPending(TConnection& context);
+  void Defer(TConnection& context, uint8_t packet_id);
+  void FinishLogin(TConnection& context, const std::string& name, bool ok,
+                   const std::string& stored, const std::string& rehash, uint8_t force);
+  void FinishCreate(TConnection& context, const std::shared_ptr<TPendingWork>& work,
+                    const std::string& name, const std::string& hash, const std::string& real_name,
+                    const std::string& mail_addr);
+  void CreateWritten(TConnection& context, const std::string& name, const std::string& error);
+  void ReplayDeferred(TConnection& context);
+
+  std::shared_ptr<TPendingWork> FPending;
+  std::deque<std::vector<uint8_t>> FDeferred;
+  bool FDeferOverflow = false;
+
   void CreateAccount(TConnection& context);
   void SetAppearance(TConnection& context);
   void LoginChara(TConnection& context);
@@ -71,7 +104,8 @@ std::string PasswordDigest(std::string_view password);
 // Digests compare equal ignoring the case of A-Z.
 bool SameDigest(std::string_view a, std::string_view b);
 // A name may become a save file name: no control character, none of " * / : < > ? \ |, and
-// name + ".json" fits in a file name (255 bytes); "." and ".." are refused too.
+// both "<name>.json" and its temporary file name fit in a file name (255 bytes): at most
+// kMaxCharaNameBytes bytes of UTF-8; "." and ".." are refused too.
 bool IsUsableAccountName(std::string_view name);
 
 // --- zone login tickets ---

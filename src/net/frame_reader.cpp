@@ -4,7 +4,7 @@
 
 namespace vornhal {
 
-void TFrameReader::Feed(const uint8_t* data, size_t size) {
+size_t TFrameReader::Feed(const uint8_t* data, size_t size) {
   size_t i = 0;
   while (i < size) {
     switch (mode_) {
@@ -18,7 +18,7 @@ void TFrameReader::Feed(const uint8_t* data, size_t size) {
         // Everything else that has arrived goes with the stray byte.
         size_t waiting = size - i;
         i = size;
-        if (!on_garbage_(waiting)) return;
+        if (!on_garbage_(waiting)) return i;
         break;
       }
       case Mode::kLength: {
@@ -29,7 +29,7 @@ void TFrameReader::Feed(const uint8_t* data, size_t size) {
           mode_ = Mode::kBody;
           if (length_ == 0) {
             mode_ = Mode::kMarker;
-            if (!on_body_(nullptr, 0)) return;
+            if (!on_body_(nullptr, 0)) return i;
           }
         }
         break;
@@ -41,19 +41,23 @@ void TFrameReader::Feed(const uint8_t* data, size_t size) {
           const uint8_t* body = data + i;
           i += take;
           mode_ = Mode::kMarker;
-          if (!on_body_(body, length_)) return;
+          if (!on_body_(body, length_)) return i;
           break;
         }
         body_.insert(body_.end(), data + i, data + i + take);
         i += take;
         if (body_.size() == length_) {
           mode_ = Mode::kMarker;
-          if (!on_body_(body_.data(), body_.size())) return;
+          bool go_on = on_body_(body_.data(), body_.size());
+          // One big frame must not leave its buffer behind on an otherwise idle connection.
+          if (body_.capacity() > kKeptBody) std::vector<uint8_t>().swap(body_);
+          if (!go_on) return i;
         }
         break;
       }
     }
   }
+  return i;
 }
 
 }  // namespace vornhal

@@ -20,14 +20,16 @@ class TFrameReader {
       : on_garbage_(std::move(on_garbage)), on_body_(std::move(on_body)) {}
 
   // Takes the bytes of one read, in order. Each body is handed over before the bytes after it
-  // are looked at. Stops early when a callback returns false.
-  void Feed(const uint8_t* data, size_t size);
+  // are looked at. Stops early when a callback returns false; returns how many bytes were
+  // taken (all of them unless stopped), so the caller can feed the rest later.
+  size_t Feed(const uint8_t* data, size_t size);
 
   // True between a marker and the last byte of its body.
   bool InFrame() const { return mode_ != Mode::kMarker; }
 
  private:
   enum class Mode { kMarker, kLength, kBody };
+  static constexpr size_t kKeptBody = 4096;
 
   GarbageFn on_garbage_;
   BodyFn on_body_;

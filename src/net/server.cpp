@@ -12,11 +12,17 @@
 #include <thread>
 #include <vector>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include "admin/metrics.h"
+#include "net/admission.h"
+#include "net/backlog.h"
 #include "net/frame_reader.h"
 #include "net/packet.h"
 #include "platform/ban_list.h"
 #include "platform/log.h"
+#include "platform/settings.h"
 #include "platform/world_lock.h"
 
 namespace vornhal {
@@ -36,11 +42,11 @@ constexpr auto kCloseFlushTime = std::chrono::seconds(2);
 // Pause before accepting again after an accept failure (for example, out of descriptors).
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(200);
 constexpr int kIoThreads = 2;
-// Packets one connection may have handled per window before its reading pauses until the
-// window ends: far above any game client, it keeps one flooding client from taking a whole
-// core (and the world lock) away from everyone else.
-constexpr auto kPacketWindow = std::chrono::milliseconds(100);
-constexpr uint32_t kMaxPacketsPerWindow = 4096;
+// TCP keep-alive: a peer that vanished without a word (a player idle in the world is never
+// closed for silence) is found after about ten minutes.
+constexpr int kKeepAliveIdleSeconds = 300;
+constexpr int kKeepAliveIntervalSeconds = 60;
+constexpr int kKeepAliveProbes = 5;
 // One read's buffer. Client packets are small and a frame may span reads, so a page is
 // plenty; it is allocated without zero-filling, so an idle connection's buffer costs only
 // what its reads have touched.
@@ -86,10 +92,14 @@ class IoPool {
 
 // One accepted TCP connection. Every read and event of the connection runs on its strand (the
 // socket's executor); Write and Close may be called from any thread.
-class TAsioConnection : public TConnection, public std::enable_shared_from_this<TAsioConnection> {
+class TAsioConnection : public TConnection,
+                        public TBacklogHolder,
+                        public std::enable_shared_from_this<TAsioConnection> {
  public:
-  TAsioConnection(std::shared_ptr<TServer::Impl> server, asio::ip::tcp::socket socket);
-  ~TAsioConnection() override { metrics::AddUnsentBytes(-static_cast<int64_t>(unsent_)); }
+  using Clock = std::chrono::steady_clock;
+
+  TAsioConnection(std::shared_ptr<TServer::Impl> server, asio::ip::tcp::socket socket,
+                  std::string peer_ip);
 
   std::string PeerIP() const override { return peer_ip_; }
   bool Connected() const override { return connected_.load(); }
@@ -99,10 +109,17 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
 
   void Start();
 
+  size_t Backlog() override;
+  bool Open() const override { return connected_.load(); }
+  void CloseForBacklog(uint64_t limit) override;
+
  private:
   void StartRead();
-  void ContinueRead();
   void OnRead(const asio::error_code& ec, size_t size);
+  void Consume();
+  bool TakePacketToken();
+  void ArmWatch(Clock::time_point at);
+  void OnWatch();
   bool OnGarbage(size_t waiting);
   bool OnBody(const uint8_t* body, size_t size);
   void StartWrite();
@@ -117,17 +134,30 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
   asio::ip::tcp::socket socket_;
   asio::steady_timer close_timer_;
   asio::steady_timer read_timer_;
+  asio::steady_timer watch_timer_;
   std::string peer_ip_;
   std::atomic<bool> connected_{true};
 
   // Strand-only state.
   TFrameReader reader_;
   std::unique_ptr<uint8_t[]> recv_{new uint8_t[kRecvBufferSize]};
+  size_t recv_offset_ = 0;  // bytes of the last read already fed to the reader
+  size_t recv_length_ = 0;
   bool socket_closed_ = false;
   bool close_after_write_ = false;
-  std::chrono::steady_clock::time_point window_start_{};
-  uint32_t window_packets_ = 0;
+  // Packet budget: a token bucket of MaxPacketsPerSecond, holding two seconds' worth.
+  double tokens_ = 0;
+  Clock::time_point tokens_at_{};
+  bool paused_ = false;
   bool throttle_logged_ = false;
+  // Timeouts.
+  Clock::time_point accepted_at_{};
+  Clock::time_point last_frame_at_{};
+  Clock::time_point frame_started_at_{};
+  bool had_frame_ = false;
+  bool frame_open_ = false;
+  bool entered_world_ = false;
+  TLogBudget log_budget_;
 
   // Outgoing queue, shared between the writers (any thread) and the strand.
   std::mutex queue_mutex_;
@@ -162,39 +192,139 @@ struct TServer::Impl : std::enable_shared_from_this<TServer::Impl> {
   void Finished();
 };
 
+namespace {
+
+std::string PeerAddress(const asio::ip::tcp::socket& socket) {
+  asio::error_code ec;
+  auto endpoint = socket.remote_endpoint(ec);
+  if (ec) return "";
+  asio::ip::address address = endpoint.address();
+  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+    address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+  }
+  return address.to_string();
+}
+
+std::chrono::seconds Seconds(int32_t value) { return std::chrono::seconds(value); }
+
+}  // namespace
+
 TAsioConnection::TAsioConnection(std::shared_ptr<TServer::Impl> server,
-                                 asio::ip::tcp::socket socket)
+                                 asio::ip::tcp::socket socket, std::string peer_ip)
     : server_(std::move(server)),
       owner_(server_->owner),
       server_name_(server_->name),
       socket_(std::move(socket)),
       close_timer_(socket_.get_executor()),
       read_timer_(socket_.get_executor()),
+      watch_timer_(socket_.get_executor()),
+      peer_ip_(std::move(peer_ip)),
       reader_([this](size_t waiting) { return OnGarbage(waiting); },
               [this](const uint8_t* body, size_t size) { return OnBody(body, size); }) {
   asio::error_code ec;
-  auto endpoint = socket_.remote_endpoint(ec);
-  if (!ec) {
-    asio::ip::address address = endpoint.address();
-    if (address.is_v6() && address.to_v6().is_v4_mapped()) {
-      address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
-    }
-    peer_ip_ = address.to_string();
-  }
   socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+  socket_.set_option(asio::socket_base::keep_alive(true), ec);
+  int fd = socket_.native_handle();
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof(int));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof(int));
+  ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof(int));
+  accepted_at_ = Clock::now();
+  tokens_at_ = accepted_at_;
+  tokens_ = 2.0 * std::max(0, Security.MaxPacketsPerSecond);
+  log_budget_.Configure(Security.MaxLogLinesPerConnection,
+                        Format("[%s] \"%s\"", server_name_, peer_ip_));
 }
 
 void TAsioConnection::Start() {
+  TBacklogBound::Get().Register(this);
   auto self = shared_from_this();
   asio::post(socket_.get_executor(), [self] {
-    try {
-      self->owner_->DoConnect(*self);
-    } catch (const std::exception& e) {
-      LogFmt("[%s] Error: %s", self->server_name_, e.what());
-      self->Close();
+    {
+      TLogBudgetScope budget(&self->log_budget_);
+      try {
+        self->owner_->DoConnect(*self);
+      } catch (const std::exception& e) {
+        LogFmt("[%s] Error: %s", self->server_name_, EscapeLogText(e.what()));
+        self->Close();
+      }
+    }
+    if (Security.LoginTimeout > 0 || Security.IdleTimeout > 0) {
+      auto first = Security.LoginTimeout > 0 ? Seconds(Security.LoginTimeout)
+                                             : Seconds(Security.IdleTimeout);
+      self->ArmWatch(self->accepted_at_ + first);
     }
     self->StartRead();
   });
+}
+
+size_t TAsioConnection::Backlog() {
+  std::lock_guard<std::mutex> lock(queue_mutex_);
+  return unsent_;
+}
+
+void TAsioConnection::CloseForBacklog(uint64_t limit) {
+  LogFmt("[%s] 全接続の未送信データが%uバイトを超えたため、未送信の多い \"%s\" を切断", server_name_,
+         limit, peer_ip_);
+  ForceClose();
+}
+
+void TAsioConnection::ArmWatch(Clock::time_point at) {
+  auto self = shared_from_this();
+  watch_timer_.expires_at(at);
+  watch_timer_.async_wait([self](const asio::error_code& ec) {
+    if (!ec) self->OnWatch();
+  });
+}
+
+// Silence limits. A connection must send its first complete frame, and a Zone connection must
+// enter the world, within LoginTimeout of the accept; a started frame must complete within
+// LoginTimeout; a connection not in the world must send a frame at least every IdleTimeout.
+// A connection in the world is never closed for silence.
+void TAsioConnection::OnWatch() {
+  if (socket_closed_ || !connected_.load()) return;
+  auto now = Clock::now();
+  bool in_world = false;
+  bool enters_world = false;
+  {
+    TWorldGuard lock;
+    if (Data != nullptr) {
+      in_world = Data->InWorld();
+      enters_world = Data->EntersWorld();
+    }
+  }
+  if (in_world) entered_world_ = true;
+  const auto login = Seconds(Security.LoginTimeout);
+  const auto idle = Seconds(Security.IdleTimeout);
+  const char* reason = nullptr;
+  Clock::time_point next = Clock::time_point::max();
+  auto check = [&](Clock::time_point deadline, const char* why) {
+    if (reason != nullptr) return;
+    if (deadline <= now) {
+      reason = why;
+    } else {
+      next = std::min(next, deadline);
+    }
+  };
+  if (Security.LoginTimeout > 0) {
+    if (frame_open_) check(frame_started_at_ + login, "パケットが時間内に届き終わらない");
+    bool login_pending = !had_frame_ || (enters_world && !entered_world_);
+    if (login_pending) check(accepted_at_ + login, "時間内にログインしない");
+  }
+  if (Security.IdleTimeout > 0 && !in_world) {
+    check((had_frame_ ? last_frame_at_ : accepted_at_) + idle, "通信がない");
+  }
+  if (reason != nullptr) {
+    LogFmt("[%s] \"%s\" が%sため切断", server_name_, peer_ip_, reason);
+    ForceClose();
+    return;
+  }
+  // In the world with no frame under way nothing is due; look again later for a frame that
+  // starts and stalls.
+  if (next == Clock::time_point::max()) {
+    if (Security.LoginTimeout <= 0) return;
+    next = now + login;
+  }
+  ArmWatch(next);
 }
 
 void TAsioConnection::StartRead() {
@@ -219,50 +349,89 @@ void TAsioConnection::OnRead(const asio::error_code& ec, size_t size) {
     Finish();
     return;
   }
-  // Bytes arriving after Close() are no longer dispatched; the read goes on until the socket
-  // is closed, which is what ends the connection.
-  if (connected_.load()) reader_.Feed(recv_.get(), size);
-  ContinueRead();
+  recv_offset_ = 0;
+  recv_length_ = size;
+  Consume();
 }
 
-void TAsioConnection::ContinueRead() {
-  auto now = std::chrono::steady_clock::now();
-  if (now - window_start_ >= kPacketWindow) {
-    window_start_ = now;
-    window_packets_ = 0;
+// Feeds what is left of the last read to the reader, then reads on; while the packet budget is
+// spent, the rest waits and no read is started, so the client's bytes stay in the kernel.
+void TAsioConnection::Consume() {
+  {
+    TLogBudgetScope budget(&log_budget_);
+    // Bytes arriving after Close() are no longer dispatched; the read goes on until the socket
+    // is closed, which is what ends the connection.
+    while (connected_.load() && recv_offset_ < recv_length_) {
+      recv_offset_ +=
+          reader_.Feed(recv_.get() + recv_offset_, recv_length_ - recv_offset_);
+      if (reader_.InFrame() && !frame_open_) {
+        frame_open_ = true;
+        frame_started_at_ = Clock::now();
+      }
+      if (paused_) break;
+    }
+    if (paused_ && connected_.load()) {
+      if (!throttle_logged_) {
+        throttle_logged_ = true;
+        LogFmt("[%s] \"%s\" からの受信が多すぎるため読み込みを一時停止", server_name_, peer_ip_);
+      }
+      // The timer is never cancelled, so reading always resumes and sees a close that came
+      // meanwhile; that is what ends the connection.
+      double rate = Security.MaxPacketsPerSecond;
+      auto wait = std::chrono::duration<double>((1.0 - tokens_) / rate);
+      auto self = shared_from_this();
+      read_timer_.expires_after(std::chrono::duration_cast<Clock::duration>(wait) +
+                                std::chrono::milliseconds(1));
+      read_timer_.async_wait([self](const asio::error_code&) {
+        self->paused_ = false;
+        self->Consume();
+      });
+      return;
+    }
   }
-  if (window_packets_ < kMaxPacketsPerWindow) {
-    StartRead();
-    return;
-  }
-  if (!throttle_logged_) {
-    throttle_logged_ = true;
-    LogFmt("[%s] \"%s\" からの受信が多すぎるため読み込みを一時停止", server_name_, peer_ip_);
-  }
-  // The timer is never cancelled, so the read always resumes and sees a close that came
-  // meanwhile; that is what ends the connection.
-  auto self = shared_from_this();
-  read_timer_.expires_at(window_start_ + kPacketWindow);
-  read_timer_.async_wait([self](const asio::error_code&) { self->ContinueRead(); });
+  recv_offset_ = recv_length_ = 0;
+  paused_ = false;
+  StartRead();
+}
+
+// Charges one frame (or one discarded run of stray bytes) to the packet budget. False once the
+// budget is spent: the caller stops and reading pauses until a token has come back.
+bool TAsioConnection::TakePacketToken() {
+  int32_t rate = Security.MaxPacketsPerSecond;
+  if (rate <= 0) return true;
+  auto now = Clock::now();
+  double refill = std::chrono::duration<double>(now - tokens_at_).count() * rate;
+  tokens_ = std::min(2.0 * rate, tokens_ + refill);
+  tokens_at_ = now;
+  tokens_ -= 1;
+  if (tokens_ >= 1) return true;
+  paused_ = true;
+  return false;
 }
 
 bool TAsioConnection::OnGarbage(size_t waiting) {
-  TWorldGuard lock;
-  LogFmt("[%s] 不明なパケット%dバイトを破棄", server_name_, waiting);
-  return connected_.load();
+  {
+    TWorldGuard lock;
+    LogFmt("[%s] 不明なパケット%dバイトを破棄", server_name_, waiting);
+  }
+  return connected_.load() && TakePacketToken();
 }
 
 bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
   if (!connected_.load()) return false;
-  ++window_packets_;
+  frame_open_ = false;
+  had_frame_ = true;
+  last_frame_at_ = Clock::now();
+  // This frame still had its token; when it was the last one, the frames after it wait.
+  TakePacketToken();
   if (size == 0) {
     LogFmt("[%s] \"%s\" からの空のパケットを破棄", server_name_, peer_ip_);
-    return true;
+    return !paused_;
   }
   if (size == 1 && !ClientIdWithoutSeed(body[0])) {
     LogFmt("[%s] \"%s\" からのシードのないパケットを破棄: PacketID %d", server_name_, peer_ip_,
            body[0]);
-    return true;
+    return !paused_;
   }
   TSession* session = Data;
   if (session == nullptr) return false;
@@ -273,18 +442,19 @@ bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
   try {
     session->ParsePacket(*this, id);
   } catch (const std::exception& e) {
-    LogFmt("[%s] Parse Error: PacketID %d Message %s", server_name_, id, e.what());
+    LogFmt("[%s] Parse Error: PacketID %d Message %s", server_name_, id, EscapeLogText(e.what()));
   }
-  return connected_.load();
+  return connected_.load() && !paused_;
 }
 
 void TAsioConnection::Post(std::function<void()> fn) {
   auto self = shared_from_this();
   asio::post(socket_.get_executor(), [self, fn = std::move(fn)] {
+    TLogBudgetScope budget(&self->log_budget_);
     try {
       fn();
     } catch (const std::exception& e) {
-      LogFmt("[%s] Error: %s", self->server_name_, e.what());
+      LogFmt("[%s] Error: %s", self->server_name_, EscapeLogText(e.what()));
     }
   });
 }
@@ -299,13 +469,16 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
     if (unsent_ + size <= kMaxUnsentBytes) {
       pending_.insert(pending_.end(), data, data + size);
       unsent_ += size;
-      metrics::AddUnsentBytes(static_cast<int64_t>(size));
+      TBacklogBound::Get().Add(size);
       start = !writing_;
       if (start) writing_ = true;
       unsent = 0;
     } else {
       unsent = unsent_;
     }
+  }
+  if (Security.MaxUnsentBytesTotal > 0) {
+    TBacklogBound::Get().Enforce(static_cast<uint64_t>(Security.MaxUnsentBytesTotal));
   }
   if (start) {
     auto self = shared_from_this();
@@ -339,8 +512,9 @@ void TAsioConnection::OnWrite(const asio::error_code& ec, size_t size) {
   bool more = false;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
-    metrics::AddUnsentBytes(-static_cast<int64_t>(std::min(unsent_, size)));
-    unsent_ -= std::min(unsent_, size);
+    size_t sent = std::min(unsent_, size);
+    unsent_ -= sent;
+    TBacklogBound::Get().Sub(sent);
     if (ec) {
       writing_ = false;
     } else {
@@ -401,20 +575,37 @@ void TAsioConnection::CloseSocket() {
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     socket_closed_ = true;
+    size_t dropped = std::min(unsent_, pending_.size());
+    unsent_ -= dropped;
+    TBacklogBound::Get().Sub(dropped);
     pending_.clear();
   }
   asio::error_code ec;
   close_timer_.cancel();
+  watch_timer_.cancel();
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
   socket_.close(ec);
 }
 
 void TAsioConnection::Finish() {
-  try {
-    owner_->DoDisconnect(*this);
-  } catch (const std::exception& e) {
-    LogFmt("[%s] Error: %s", server_name_, e.what());
+  log_budget_.Flush();
+  {
+    TLogBudgetScope budget(&log_budget_);
+    try {
+      owner_->DoDisconnect(*this);
+    } catch (const std::exception& e) {
+      LogFmt("[%s] Error: %s", server_name_, EscapeLogText(e.what()));
+    }
   }
+  log_budget_.Flush();
+  {
+    // What never left (the write in flight when the peer went) no longer counts.
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    TBacklogBound::Get().Sub(unsent_);
+    unsent_ = 0;
+  }
+  TBacklogBound::Get().Unregister(this);
+  TAdmission::Get().Release(peer_ip_);
   if (Data != nullptr) {
     // A handler that did not reach the base disconnect handling still frees the session.
     TWorldGuard lock;
@@ -450,12 +641,35 @@ void TServer::Impl::StartAccept() {
           });
           return;
         }
-        auto conn = std::make_shared<TAsioConnection>(self, std::move(socket));
-        // A banned address is closed right after accept (the socket closes with conn).
-        if (RefuseBannedAddress(self->name, conn->PeerIP())) {
+        std::string ip = PeerAddress(socket);
+        // A banned address is closed right after accept, before any byte is sent.
+        if (RefuseBannedAddress(self->name, ip)) {
+          asio::error_code ignored;
+          socket.close(ignored);
           self->StartAccept();
           return;
         }
+        // Over a cap the connection is closed before any byte is sent, so it costs nothing
+        // more than the accept.
+        auto verdict = TAdmission::Get().Admit(ip, IsTrustedAddress(ip),
+                                               Security.MaxConnectionsPerIP,
+                                               Security.MaxConnections);
+        if (verdict != TAdmission::Verdict::kAdmitted) {
+          if (TAdmission::Get().ShouldLogRefusal(ip)) {
+            if (verdict == TAdmission::Verdict::kTooManyFromAddress) {
+              LogFmt("[%s] \"%s\" からの接続が上限の%d本に達しているため、接続を拒否", self->name,
+                     ip, Security.MaxConnectionsPerIP);
+            } else {
+              LogFmt("[%s] 接続数が上限の%d本に達しているため、\"%s\" からの接続を拒否", self->name,
+                     Security.MaxConnections, ip);
+            }
+          }
+          asio::error_code ignored;
+          socket.close(ignored);
+          self->StartAccept();
+          return;
+        }
+        auto conn = std::make_shared<TAsioConnection>(self, std::move(socket), ip);
         try {
           conn->Data = self->owner->CreateSession().release();
         } catch (const std::exception& e) {
@@ -466,6 +680,7 @@ void TServer::Impl::StartAccept() {
           if (self->closing) {
             delete conn->Data;
             conn->Data = nullptr;
+            TAdmission::Get().Release(ip);
             return;  // the socket closes with the connection object
           }
           self->connections.push_back(conn);

@@ -34,6 +34,11 @@ class TSession {
   // id has been read and the payload unscrambled. The read position stands on the payload.
   virtual void ParsePacket(TConnection& context, uint8_t packet_id) = 0;
 
+  // Whether this connection's purpose is to enter the world (then it must do so in time), and
+  // whether it is in the world now (then silence never ends it). World lock held.
+  virtual bool EntersWorld() const { return false; }
+  virtual bool InWorld() const { return false; }
+
   TServer* Server() const { return FServer; }
   TChara* Chara() const { return FChara; }
   void SetChara(TChara* chara) { FChara = chara; }

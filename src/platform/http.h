@@ -11,8 +11,10 @@ namespace vornhal {
 // empty on any failure.
 std::string FindGlobalIP();
 
-// Any GET, whatever its path and query, is answered 200, "text/plain", "1". It runs on
-// threads of its own and touches no game state.
+// Any GET, whatever its path and query, is answered 200, "text/plain", "1". It runs on a
+// thread of its own and touches no game state. A request must arrive complete within a few
+// seconds and with a head of at most 64 KiB; a body is never buffered. Slow or idle clients
+// never delay the answer to others.
 class THttpCheckServer {
  public:
   THttpCheckServer();

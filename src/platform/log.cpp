@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -54,7 +55,58 @@ std::string EscapeLogText(std::string_view text, size_t max_bytes) {
   return out;
 }
 
+namespace {
+thread_local TLogBudget* current_budget = nullptr;
+
+void WriteLine(std::string_view text);
+}  // namespace
+
+void TLogBudget::Configure(int lines, std::string label) {
+  lines_ = lines < 0 ? 0 : lines;
+  tokens_ = lines_;
+  last_ = Clock::now();
+  label_ = std::move(label);
+}
+
+bool TLogBudget::Admit(Clock::time_point now) {
+  if (lines_ == 0) return true;
+  double refill = std::chrono::duration<double>(now - last_).count() * lines_ / 10.0;
+  if (refill > 0) {
+    tokens_ = std::min<double>(lines_, tokens_ + refill);
+    last_ = now;
+  }
+  // After a pause the summary line comes first and is charged too, so what a source adds never
+  // exceeds the burst plus the refill.
+  double needed = suppressed_ > 0 ? 2 : 1;
+  if (tokens_ < needed) {
+    ++suppressed_;
+    return false;
+  }
+  tokens_ -= needed;
+  Flush();
+  return true;
+}
+
+void TLogBudget::Flush() {
+  if (suppressed_ == 0) return;
+  uint64_t n = suppressed_;
+  suppressed_ = 0;
+  WriteLine(Format("%s からの通信によるログ%u行を省略しました", label_, n));
+}
+
+TLogBudgetScope::TLogBudgetScope(TLogBudget* budget) : previous_(current_budget) {
+  current_budget = budget;
+}
+
+TLogBudgetScope::~TLogBudgetScope() { current_budget = previous_; }
+
 void Log(std::string_view text) {
+  if (current_budget != nullptr && !current_budget->Admit()) return;
+  WriteLine(text);
+}
+
+namespace {
+void WriteLine(std::string_view text) {
   std::lock_guard<std::mutex> guard(LogLock());
   std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -68,6 +120,7 @@ void Log(std::string_view text) {
   line.push_back('\n');
   WriteAll(line);
 }
+}  // namespace
 
 void ConsoleWrite(std::string_view text) {
   std::lock_guard<std::mutex> guard(LogLock());

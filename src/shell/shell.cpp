@@ -13,6 +13,7 @@
 #include "data/common.h"
 #include "data/database.h"
 #include "login/multi.h"
+#include "login/password.h"
 #include "net/packet.h"
 #include "net/server.h"
 #include "platform/address.h"
@@ -120,7 +121,7 @@ std::string BaseFolder(const TShellOptions& options) {
   std::string base = options.root.empty()
                          ? std::filesystem::path(ExecutablePath()).parent_path().string()
                          : options.root;
-  if (base.empty()) base = ".";
+  if (base.empty()) return "./";
   if (base.back() != '/') base.push_back('/');
   return base;
 }
@@ -183,6 +184,7 @@ int RunServer(const TShellOptions& options) {
     StopRequested = false;  // a stop asked for while loading is forgotten
     // Character files are written by the save writer from here on, outside the world lock.
     StartSaveWriter();
+    StartPasswordWorkers();
     OpenServer<TMultiServer>(MultiServer, "Multi", MultiPort);
     OpenServer<TZoneServer>(ZoneServer, "Zone", ZonePort);
     http = std::make_unique<THttpCheckServer>();
@@ -196,6 +198,7 @@ int RunServer(const TShellOptions& options) {
     }
     http.reset();
     FreeServers();
+    StopPasswordWorkers();
     StopSaveWriter();
     if (database) FreeDatabase();
     if (upnp) RemovePortMappings();
@@ -255,6 +258,7 @@ int RunServer(const TShellOptions& options) {
   if (admin_server) admin_server->Close();
   admin_server.reset();
   FreeServers();
+  StopPasswordWorkers();
   http->Close();
   http.reset();
   try {

@@ -17,7 +17,6 @@ namespace vornhal {
 
 namespace {
 
-constexpr uint16_t kStartMapID = 10055;
 constexpr uint16_t kEffectLevelUp = 1009;
 constexpr uint16_t kStatusMoney = 0x10;
 constexpr uint16_t kStatusPoints = 0x20;

@@ -14,6 +14,8 @@ namespace vornhal {
 class TPortal;
 
 inline constexpr uint32_t kMaxGlod = 500000000;
+// The map every new character starts on.
+inline constexpr uint16_t kStartMapID = 10055;
 
 class TChara : public TActionObject {
  public:

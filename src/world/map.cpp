@@ -2,9 +2,11 @@
 #include "world/map.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <optional>
 
+#include "platform/settings.h"
 #include "world/chara.h"
 #include "world/globals.h"
 #include "world/mob.h"
@@ -86,8 +88,12 @@ void TMap::Unload(bool forced) {
 bool TMap::AddChara(TChara* tc) {
   if (!InGrid(tc->Point.X, tc->Point.Y)) return false;
   Load();
+  // Room first, so the character is listed in both lists or in neither.
+  TMapBlock* block = BlockAt(tc->Point.X, tc->Point.Y);
+  CList.reserve(CList.size() + 1);
+  block->CList.reserve(block->CList.size() + 1);
   CList.push_back(tc);
-  BlockAt(tc->Point.X, tc->Point.Y)->CList.push_back(tc);
+  block->CList.push_back(tc);
   return true;
 }
 
@@ -100,51 +106,100 @@ bool TMap::MoveChara(TChara* tc, uint16_t new_x, uint16_t new_y) {
   if (!InGrid(new_x, new_y)) return false;
   const int ox = tc->Point.X / 4, oy = tc->Point.Y / 4;
   const int nx = new_x / 4, ny = new_y / 4;
-  if (FLoaded && (ox != nx || oy != ny)) {
-    if (TMapBlock* old_block = Block(ox, oy)) EraseFirst(old_block->CList, tc);
-    Block(nx, ny)->CList.push_back(tc);
-
-    // Built on first use, while Point is still the old position.
-    std::optional<TPacket> removal;
-    for (int i = ox - 2; i <= ox + 2; ++i) {
-      for (int j = oy - 2; j <= oy + 2; ++j) {
-        TMapBlock* block = Block(i, j);
-        if (block == nullptr || Chebyshev(i - nx, j - ny) <= 2 || block->CList.empty()) continue;
-        if (!removal) removal = SRemoveObjectPacket(*tc);
-        removal->SendToOneBlock(block);
-      }
-    }
-
-    std::optional<TPacket> appear;
-    TConnection* own = tc->Conn();
-    for (int i = nx - 2; i <= nx + 2; ++i) {
-      for (int j = ny - 2; j <= ny + 2; ++j) {
-        TMapBlock* block = Block(i, j);
-        if (block == nullptr) continue;
-        const int distance = Chebyshev(i - ox, j - oy);
-        if (distance >= 2) {
-          // The outermost ring of the former area is shown again to the mover.
-          for (TChara* other : block->CList) {
-            if (other != tc) SCharaAppearPacket(*other).SendTo(own);
-          }
-          if (block->MapObjects.Count() > 0) SMapObjectsPacket(*block).SendTo(own);
-        }
-        if (distance > 2 && !block->CList.empty()) {
-          if (!appear) appear = SCharaAppearPacket(*tc);
-          appear->SendToOneBlock(block);
-        }
-      }
+  if (!FLoaded || (ox == nx && oy == ny)) {
+    tc->Point = TMapPoint{new_x, new_y};
+    return true;
+  }
+  // Every packet is built before anything changes: a failure leaves the character listed once,
+  // in its old block, at its old position. Removal and appearance carry the old position.
+  TMapBlock* new_block = Block(nx, ny);
+  TPacket removal = SRemoveObjectPacket(*tc);
+  TPacket appear = SCharaAppearPacket(*tc);
+  // The sends in their order: the removal to a block of the former area, a packet to the
+  // mover, or the appearance to a block of the new area.
+  enum class TTo { kRemoval, kMover, kAppear };
+  struct TSend {
+    TTo to;
+    TMapBlock* block;
+    size_t packet;
+  };
+  std::vector<TSend> sends;
+  std::vector<TPacket> to_mover;
+  for (int i = ox - 2; i <= ox + 2; ++i) {
+    for (int j = oy - 2; j <= oy + 2; ++j) {
+      TMapBlock* block = Block(i, j);
+      if (block == nullptr || Chebyshev(i - nx, j - ny) <= 2) continue;
+      sends.push_back(TSend{TTo::kRemoval, block, 0});
     }
   }
+  for (int i = nx - 2; i <= nx + 2; ++i) {
+    for (int j = ny - 2; j <= ny + 2; ++j) {
+      TMapBlock* block = Block(i, j);
+      if (block == nullptr) continue;
+      const int distance = Chebyshev(i - ox, j - oy);
+      if (distance >= 2) {
+        // The outermost ring of the former area is shown again to the mover.
+        for (TChara* other : block->CList) {
+          if (other == tc) continue;
+          sends.push_back(TSend{TTo::kMover, nullptr, to_mover.size()});
+          to_mover.push_back(SCharaAppearPacket(*other));
+        }
+        if (block->MapObjects.Count() > 0) {
+          for (TPacket& p : SMapObjectsPackets(*block)) {
+            sends.push_back(TSend{TTo::kMover, nullptr, to_mover.size()});
+            to_mover.push_back(std::move(p));
+          }
+        }
+      }
+      if (distance > 2) sends.push_back(TSend{TTo::kAppear, block, 0});
+    }
+  }
+  new_block->CList.reserve(new_block->CList.size() + 1);
+
+  // The move itself cannot fail.
+  if (TMapBlock* old_block = Block(ox, oy)) EraseFirst(old_block->CList, tc);
+  new_block->CList.push_back(tc);
   tc->Point = TMapPoint{new_x, new_y};
+
+  TConnection* own = tc->Conn();
+  for (const TSend& send : sends) {
+    switch (send.to) {
+      case TTo::kRemoval:
+        if (!send.block->CList.empty()) removal.SendToOneBlock(send.block);
+        break;
+      case TTo::kMover:
+        to_mover[send.packet].SendTo(own);
+        break;
+      case TTo::kAppear:
+        if (!send.block->CList.empty()) appear.SendToOneBlock(send.block);
+        break;
+    }
+  }
   return true;
+}
+
+int TMap::ItemRoom(const TMapPoint& point) const {
+  const TMapBlock* block = BlockAt(point.X, point.Y);
+  if (block == nullptr) return 0;
+  const int cap = Security.MaxItemsPerBlock;
+  if (cap <= 0) return INT_MAX;
+  int lying = 0;
+  for (const TMapObject* obj : block->MapObjects) {
+    if (obj->ObjectKind() == kKindDroppedItem) ++lying;
+  }
+  return std::max(0, cap - lying);
 }
 
 bool TMap::AddItem(TDroppedItem* item) {
   TMapBlock* block = BlockAt(item->Point.X, item->Point.Y);
-  if (block == nullptr) return false;
+  if (block == nullptr || ItemRoom(item->Point) == 0) return false;
   block->MapObjects.Add(item);
   return true;
+}
+
+bool TMap::MobRoom() const {
+  const int cap = Security.MaxMobsPerMap;
+  return cap <= 0 || MList.Count() < cap;
 }
 
 void TMap::DeleteItem(TDroppedItem* item) {

@@ -17,6 +17,9 @@ class TDroppedItem;
 
 using TMobList = TMapObjectList<TMob>;
 
+// The largest map side, in cells, the map list accepts.
+inline constexpr int kMaxMapSide = 4096;
+
 class TMapBlock {
  public:
   TMapBlock() : MapObjects(false) {}
@@ -58,9 +61,15 @@ class TMap {
   // Point unchanged) when (new_x, new_y) is outside the grid; callers check InGrid first.
   bool MoveChara(TChara* tc, uint16_t new_x, uint16_t new_y);
 
-  // Lists the item in the block under its Point. Refused (false) when the map is not loaded
-  // or the Point is outside the grid; the caller then still owns the item.
+  // Lists the item in the block under its Point. Refused (false) when the map is not loaded,
+  // the Point is outside the grid or the block already holds [Security] MaxItemsPerBlock
+  // dropped items; the caller then still owns the item.
   bool AddItem(TDroppedItem* item);
+  // How many more dropped items the block under point takes (INT_MAX without a cap, 0 when
+  // no block is there).
+  int ItemRoom(const TMapPoint& point) const;
+  // False when the map already has [Security] MaxMobsPerMap mobs.
+  bool MobRoom() const;
   void DeleteItem(TDroppedItem* item);
   TDroppedItem* GetItem(uint32_t object_id, const TMapPoint& point) const;
 

@@ -153,14 +153,61 @@ TPacket SMapObjectsPacket(const std::vector<const TMapObject*>& objects) {
   return p;
 }
 
-TPacket SMapObjectsPacket(const TMapBlock& block, uint16_t kind_mask) {
+namespace {
+
+std::vector<const TMapObject*> BlockObjects(const TMapBlock& block, uint16_t kind_mask) {
   std::vector<const TMapObject*> objects;
   objects.reserve(static_cast<size_t>(block.MapObjects.Count()));
   for (const TMapObject* obj : block.MapObjects) {
     const uint8_t kind = obj->ObjectKind();
     if (kind < 16 && (kind_mask & (1u << kind))) objects.push_back(obj);
   }
-  return SMapObjectsPacket(objects);
+  return objects;
+}
+
+}  // namespace
+
+TPacket SMapObjectsPacket(const TMapBlock& block, uint16_t kind_mask) {
+  return SMapObjectsPacket(BlockObjects(block, kind_mask));
+}
+
+std::vector<TPacket> SMapObjectsPackets(const std::vector<const TMapObject*>& objects) {
+  // Each object's record is measured on its own, then the records are cut into runs whose
+  // count word and records fit one frame body.
+  constexpr size_t kBodyLimit = 65535;
+  TPacket empty(7);
+  const size_t header = empty.Buffer().size();  // marker, length, id and seed byte
+  const size_t body_base = header - 3 + 2;      // id, seed and the count word
+  std::vector<size_t> sizes;
+  sizes.reserve(objects.size());
+  for (const TMapObject* obj : objects) {
+    TPacket one(7);
+    WriteMapObject(one, *obj);
+    sizes.push_back(one.Buffer().size() - header);
+  }
+  std::vector<TPacket> packets;
+  size_t first = 0;
+  do {
+    size_t body = body_base;
+    size_t last = first;
+    while (last < objects.size() && last - first < 65535 && body + sizes[last] <= kBodyLimit) {
+      body += sizes[last];
+      ++last;
+    }
+    if (last == first && last < objects.size()) {
+      throw std::length_error("one map object does not fit a frame");
+    }
+    TPacket p(7);
+    p.WriteWord(static_cast<uint16_t>(last - first));
+    for (size_t i = first; i < last; ++i) WriteMapObject(p, *objects[i]);
+    packets.push_back(std::move(p));
+    first = last;
+  } while (first < objects.size());
+  return packets;
+}
+
+std::vector<TPacket> SMapObjectsPackets(const TMapBlock& block, uint16_t kind_mask) {
+  return SMapObjectsPackets(BlockObjects(block, kind_mask));
 }
 
 TPacket SMoveAckPacket(const TChara& tc, uint8_t sequence) {
@@ -791,15 +838,10 @@ TPacket SEnterValuesPacket(uint8_t flags) {
 
 // --- shared operations ---
 
-void SendSurroundings(TChara* tc) {
-  if (!tc || !tc->Map) return;
-  TPacket appear = SCharaAppearPacket(*tc);
-  appear.SendToBlock(tc, true);
-
-  TMap& map = *tc->Map;
-  TConnection* conn = tc->Conn();
-  const int bx = tc->Point.X / 4;
-  const int by = tc->Point.Y / 4;
+TSurroundings BuildSurroundings(const TChara& tc, const TMap& map, TMapPoint at) {
+  TSurroundings out;
+  const int bx = at.X / 4;
+  const int by = at.Y / 4;
   for (int c = bx - 2; c <= bx + 2; ++c) {
     if (c < 0 || c >= map.BlockWidth) continue;
     for (int r = by - 2; r <= by + 2; ++r) {
@@ -807,16 +849,30 @@ void SendSurroundings(TChara* tc) {
       const TMapBlock* block = map.Block(c, r);
       if (!block) continue;
       for (const TChara* other : block->CList) {
-        if (other->ObjectID == tc->ObjectID) continue;
-        SCharaAppearPacket(*other).SendTo(conn);
+        if (other->ObjectID == tc.ObjectID) continue;
+        out.to_self.push_back(SCharaAppearPacket(*other));
       }
       if (block->MapObjects.Count() > 0) {
         std::vector<const TMapObject*> objects(block->MapObjects.begin(),
                                                block->MapObjects.end());
-        SMapObjectsPacket(objects).SendTo(conn);
+        for (TPacket& p : SMapObjectsPackets(objects)) out.to_self.push_back(std::move(p));
       }
     }
   }
+  return out;
+}
+
+void SendSurroundings(TChara* tc, TSurroundings& around) {
+  TPacket appear = SCharaAppearPacket(*tc);
+  appear.SendToBlock(tc, true);
+  TConnection* conn = tc->Conn();
+  for (TPacket& p : around.to_self) p.SendTo(conn);
+}
+
+void SendSurroundings(TChara* tc) {
+  if (!tc || !tc->Map) return;
+  TSurroundings around = BuildSurroundings(*tc, *tc->Map, tc->Point);
+  SendSurroundings(tc, around);
 }
 
 void SendObjectRemoval(TActionObject* obj) {
@@ -826,6 +882,13 @@ void SendObjectRemoval(TActionObject* obj) {
 }
 
 void ChangeMap(TChara* tc, TMap* map, uint16_t x, uint16_t y) {
+  // What can fail is done first: the destination's blocks and the view around the new place.
+  // Only then does the character leave its old place, so a failure leaves it where it was.
+  map->Load();
+  TSurroundings around = BuildSurroundings(*tc, *map, TMapPoint{x, y});
+  map->CList.reserve(map->CList.size() + 1);
+  if (TMapBlock* block = map->BlockAt(x, y)) block->CList.reserve(block->CList.size() + 1);
+
   SendObjectRemoval(tc);
   if (tc->Map) tc->Map->DeleteChara(tc);
   tc->Map = map;
@@ -838,7 +901,7 @@ void ChangeMap(TChara* tc, TMap* map, uint16_t x, uint16_t y) {
   SPlayerPositionPacket(*tc).SendTo(conn);
   SWeatherPacket(*map).SendTo(conn);
   SCharaAppearPacket(*tc).SendTo(conn);
-  SendSurroundings(tc);
+  SendSurroundings(tc, around);
 }
 
 void SendSystemMessage(TConnection* context, uint8_t type, std::string_view text, bool to_everyone) {

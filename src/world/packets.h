@@ -29,6 +29,9 @@ TPacket SCharaMovePacket(const TChara& tc);                           // 6
 TPacket SMapObjectsPacket(const std::vector<const TMapObject*>& objects);  // 7
 // 7, from the objects of one block whose kind bit (1 << kind, kinds 0..15) is in kind_mask.
 TPacket SMapObjectsPacket(const TMapBlock& block, uint16_t kind_mask = 0xFFFF);
+// 7, split over as many packets as the frame limit needs (at least one, also for no object).
+std::vector<TPacket> SMapObjectsPackets(const std::vector<const TMapObject*>& objects);
+std::vector<TPacket> SMapObjectsPackets(const TMapBlock& block, uint16_t kind_mask = 0xFFFF);
 TPacket SMoveAckPacket(const TChara& tc, uint8_t sequence);           // 11
 TPacket SMobMovePacket(const TMob& mob);                              // 12
 TPacket SRemoveObjectPacket(const TMapObject& obj);                   // 14
@@ -75,6 +78,14 @@ TPacket SWebPacket(uint8_t kind, std::string_view text, bool with_flag = false);
 TPacket SEnterValuesPacket(uint8_t flags);                            // 115
 
 // --- shared operations (world lock held) ---
+// What a character sees around a place: the other characters' appearance and the map objects
+// of the 5 x 5 blocks, built before the character is listed there.
+struct TSurroundings {
+  std::vector<TPacket> to_self;
+};
+TSurroundings BuildSurroundings(const TChara& tc, const TMap& map, TMapPoint at);
+// Sends tc's appearance to its area and the built view to tc.
+void SendSurroundings(TChara* tc, TSurroundings& around);
 void SendSurroundings(TChara* tc);
 void SendObjectRemoval(TActionObject* obj);  // to the area of obj (its Map and Point), without obj
 void ChangeMap(TChara* tc, TMap* map, uint16_t x, uint16_t y);

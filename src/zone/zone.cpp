@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "data/chara_store.h"
+#include "gm/chat_limit.h"
 #include "gm/debug_command.h"
 #include "login/multi.h"
 #include "platform/ban_list.h"
@@ -25,28 +26,18 @@ std::unique_ptr<TSession> TZoneServer::CreateSession() {
 }
 
 void TZoneServer::DoDisconnect(TConnection& context) {
-  std::shared_future<std::string> saved;
-  std::string name;
   {
     TWorldGuard guard;
     if (auto* session = dynamic_cast<TZoneSession*>(context.Data)) {
       try {
-        if (session->Chara() != nullptr) name = session->Chara()->FName;
-        saved = session->Logout(context);
+        session->Logout(context);
       } catch (const std::exception& e) {
-        LogFmt("[%s] Error: %s", Name(), e.what());
+        LogFmt("[%s] Error: %s", Name(), EscapeLogText(e.what()));
       }
     }
   }
-  // The file is written by the save writer; the connection's end is reported once it is, and
-  // the world goes on meanwhile. A failed save keeps the old file; the log names the
-  // character so it can be told apart.
-  if (saved.valid()) {
-    std::string error = saved.get();
-    if (!error.empty()) {
-      LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", Name(), name, error);
-    }
-  }
+  // The save writer writes the file while this connection's end goes on; a failed save keeps
+  // the old file, and the writer's log line names the character.
   TServer::DoDisconnect(context);
 }
 
@@ -186,7 +177,7 @@ void TZoneSession::ZoneLogin(TConnection& context) {
   const std::string ip = context.PeerIP();
   auto refuse = [&](const char* reason) {
     LogFmt("[%s] キャラクター \"%s\" (%s) のゾーンログインを拒否しました: %s", ServerName(),
-           tc->FName, ip, reason);
+           EscapeLogText(tc->FName), ip, reason);
   };
   if (Chara() != nullptr) {
     refuse("この接続は既にキャラクターを使っています");
@@ -223,42 +214,52 @@ void TZoneSession::ZoneLogin(TConnection& context) {
     return;
   }
 
-  tc->Context = ContextHandle(context);
-  SetChara(tc);
-  tc->Login = true;
-  map->AddChara(tc);
-
-  for (int n = 1; n <= 10; ++n) SSkillPacket(1, n).SendTo(&context);
-  for (int n = 0; n <= 3; ++n) SSkillPacket(6, n).SendTo(&context);
+  // Everything that can fail is built before the character is listed anywhere: a failure
+  // leaves it out of the world, as it was.
+  map->Load();
+  std::vector<TPacket> entering;
+  for (int n = 1; n <= 10; ++n) entering.push_back(SSkillPacket(1, n));
+  for (int n = 0; n <= 3; ++n) entering.push_back(SSkillPacket(6, n));
   const TEquipments& equipments = tc->Equipments();
   for (int i = 0; i < equipments.Count(); ++i) {
     const TEquipmentSlot* slot = equipments.GetItem(i);
-    if (slot->Item() != nullptr) SEquipItemPacket(slot->SlotIndex(), *slot->Item()).SendTo(&context);
+    if (slot->Item() != nullptr) entering.push_back(SEquipItemPacket(slot->SlotIndex(), *slot->Item()));
   }
-  SStatusPacket(*tc, 0x0278).SendTo(&context);
-  SEnterValuesPacket(15).SendTo(&context);
+  entering.push_back(SStatusPacket(*tc, 0x0278));
+  entering.push_back(SEnterValuesPacket(15));
   const TInventory& inventory = tc->Inventory();
   for (int i = 0; i < inventory.Count(); ++i) {
     const TInventorySlot* slot = inventory.GetItem(i);
     if (slot->Item() != nullptr) {
-      SInventoryItemPacket(slot->SlotIndex(), *slot->Item()).SendTo(&context);
+      entering.push_back(SInventoryItemPacket(slot->SlotIndex(), *slot->Item()));
     }
   }
-  SEnterSetupPacket().SendTo(&context);
-  SPlayerInfoPacket(*tc).SendTo(&context);
-  SMapInfoPacket(*map).SendTo(&context);
-  SSoundPacket(*map).SendTo(&context);
-  SSignalPacket(1).SendTo(&context);
-  SPlayerPositionPacket(*tc).SendTo(&context);
-  SWeatherPacket(*map).SendTo(&context);
-  SStatusPacket(*tc, 0x0060).SendTo(&context);
-  SCharaAppearPacket(*tc).SendTo(&context);
-  SEnterEndPacket().SendTo(&context);
+  entering.push_back(SEnterSetupPacket());
+  entering.push_back(SPlayerInfoPacket(*tc));
+  entering.push_back(SMapInfoPacket(*map));
+  entering.push_back(SSoundPacket(*map));
+  entering.push_back(SSignalPacket(1));
+  entering.push_back(SPlayerPositionPacket(*tc));
+  entering.push_back(SWeatherPacket(*map));
+  entering.push_back(SStatusPacket(*tc, 0x0060));
+  entering.push_back(SCharaAppearPacket(*tc));
+  entering.push_back(SEnterEndPacket());
+  entering.push_back(SMessagePacket(3, Format("[%s %s]", "Vornhal", "Ver.0.2.5")));
+  TSurroundings around = BuildSurroundings(*tc, *map, tc->Point);
+  TPacket welcome = SMessagePacket(3, Format("[%s]さんがログインしました", tc->FName));
 
-  SendSystemMessage(&context, 3, Format("[%s %s]", "Vornhal", "Ver.0.2.5"), false);
-  SendSurroundings(tc);
-  SendSystemMessage(&context, 3, Format("[%s]さんがログインしました", tc->FName), true);
-  LogFmt("[Zone] キャラクター \"%s\" がログイン", tc->FName);
+  if (!map->AddChara(tc)) {
+    refuse("位置がマップの外です");
+    return;
+  }
+  tc->Context = ContextHandle(context);
+  SetChara(tc);
+  tc->Login = true;
+
+  for (TPacket& p : entering) p.SendTo(&context);
+  SendSurroundings(tc, around);
+  if (ZoneServer) welcome.SendToServer(ZoneServer, nullptr);
+  LogFmt("[Zone] キャラクター \"%s\" がログイン", EscapeLogText(tc->FName));
 }
 
 std::shared_future<std::string> TZoneSession::Logout(TConnection& context) {
@@ -273,7 +274,10 @@ std::shared_future<std::string> TZoneSession::Logout(TConnection& context) {
   if (tc->IsDead) tc->Revive();
   // The connection goes away after this; nothing may keep naming it.
   if (tc->Conn() == &context) tc->Context.reset();
-  return QueueSaveChara(tc);
+  return QueueSaveChara(tc, [server = ServerName(), name = tc->FName](const std::string& error) {
+    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server, EscapeLogText(name, 300),
+           error);
+  });
 }
 
 void TZoneSession::Step(TConnection& context) {
@@ -335,6 +339,7 @@ void TZoneSession::PathMove() {
       if (from != to && from != nullptr && to != nullptr) {
         auto it = std::find(from->CList.begin(), from->CList.end(), &tc);
         if (it != from->CList.end()) {
+          to->CList.reserve(to->CList.size() + 1);  // so the character is never in neither
           from->CList.erase(it);
           to->CList.push_back(&tc);
         }
@@ -357,6 +362,7 @@ void TZoneSession::Chat(TConnection& context) {
     if (text.size() >= 2) DoDebugCommand(*this, context, &tc, text.substr(1));
     return;
   }
+  if (!TakeChatLine(tc, &context)) return;
   SChatPacket(chat_type, tc, text).SendToBlock(&tc, true);
 }
 
@@ -366,6 +372,7 @@ void TZoneSession::Whisper(TConnection& context) {
   std::string target_name = ReadShortStr();
   std::string text = ReadShortStr();
   if (target_name == "!!" || target_name == "!1" || target_name == "!2") return;
+  if (!TakeChatLine(tc, &context)) return;
   TChara* target = nullptr;
   if (!CharaList->TryGetValue(target_name, target)) {
     SMessagePacket(0, Format("存在しないキャラクターです (%s)", text)).SendTo(&context);

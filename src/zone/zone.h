@@ -33,6 +33,8 @@ class TZoneSession : public TSession {
  public:
   using TSession::TSession;
   void ParsePacket(TConnection& context, uint8_t packet_id) override;
+  bool EntersWorld() const override { return true; }
+  bool InWorld() const override { return Chara() != nullptr; }
 
   // Takes the session's character out of the world: off its map, out of view, logged out,
   // revived if dead, and queues its save. Does nothing without a character. World lock held.

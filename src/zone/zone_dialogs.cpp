@@ -14,6 +14,10 @@ namespace vornhal {
 
 namespace {
 
+// Client text in log lines is cut to these lengths: one packet never floods the log.
+constexpr size_t kMaxLoggedText = 256;
+constexpr size_t kMaxLoggedVariables = 1024;
+
 const char kMarketScript[] = "nMiAllMarket01";
 const char kGuideScript[] = "VornhalTest";
 
@@ -69,7 +73,8 @@ void TZoneSession::ObjectInfo(TConnection& context) {
     return;
   }
   if (auto missing = MissingScript(npc->ScriptName)) {
-    LogFmt("[%s] スクリプト \"%s\" がないため、会話を開けません", ServerName(), *missing);
+    LogFmt("[%s] スクリプト \"%s\" がないため、会話を開けません", ServerName(),
+               EscapeLogText(*missing, kMaxLoggedText));
     return;
   }
   SScriptDialogPacket(npc->ScriptName, id, ScriptCRCs, NpcDialogVariables(*npc)).SendTo(&context);
@@ -81,21 +86,30 @@ void TZoneSession::ScriptReply(TConnection& context) {
   LogFmt("CScriptPacket: code %u", code);
   if (code == 1) {
     std::string script_name = ReadShortStr();
-    LogFmt("scriptName: %s", script_name);
+    LogFmt("scriptName: %s", EscapeLogText(script_name, kMaxLoggedText));
     uint32_t object_id = ReadLong();
     uint16_t count = ReadWord();
     TKeyValueList variables;
     variables.reserve(count);
+    // All variables go into one log line, however many the packet carries.
+    std::string logged;
     for (uint16_t i = 0; i < count; ++i) {
       std::string name = ReadShortStr();
       std::string value = ReadShortStr();
-      LogFmt("  %s=%s", name, value);
+      if (logged.size() <= kMaxLoggedVariables) {
+        if (!logged.empty()) logged += ", ";
+        logged += name + "=" + value;
+      }
       variables.emplace_back(std::move(name), std::move(value));
+    }
+    if (count > 0) {
+      LogFmt("  %s", EscapeLogText(logged, kMaxLoggedVariables));
     }
     if (script_name != kMarketScript) return;
     if (variables.size() == 1 && variables[0].first == "TYPE" && variables[0].second == "BUY") {
       if (auto missing = MissingScript(script_name)) {
-        LogFmt("[%s] スクリプト \"%s\" がないため、会話を開けません", ServerName(), *missing);
+        LogFmt("[%s] スクリプト \"%s\" がないため、会話を開けません", ServerName(),
+               EscapeLogText(*missing, kMaxLoggedText));
         return;
       }
       // Built before anything is sent, so a failure sends neither packet.

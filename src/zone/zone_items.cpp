@@ -34,7 +34,7 @@ void TZoneSession::UseItem() {
   switch (type) {
     case 1: {
       std::string text = ReadShortStr();
-      log("%s", text);
+      log("%s", EscapeLogText(text, 256));
       break;
     }
     case 2: {

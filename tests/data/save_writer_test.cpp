@@ -229,8 +229,9 @@ TEST_F(SaveWriterTest, LaterSavesOfACharacterAreNeverOvertaken) {
 
 TEST_F(SaveWriterTest, StoppingWaitsForEveryQueuedWriteAndReportsFailures) {
   MakeVariedCharacters(300);
-  // A folder where one swap file must go makes that character's saves fail.
-  fs::create_directories(Path("save/plain7.json.tmp/inside"));
+  // A folder in place of one character's file makes that character's saves fail: a save
+  // never replaces a folder.
+  fs::create_directories(Path("save/plain7.json/inside"));
   TChara* failing = nullptr;
   ASSERT_TRUE(CharaList->TryGetValue("plain7", failing));
   StartSaveWriter();
@@ -253,7 +254,7 @@ TEST_F(SaveWriterTest, StoppingWaitsForEveryQueuedWriteAndReportsFailures) {
     EXPECT_EQ(ReadFile(Path("save/" + tc->FName + ".json")).value_or(""), CharaToJson(*tc))
         << tc->FName;
   }
-  EXPECT_FALSE(FileExists(Path("save/plain7.json")));
+  EXPECT_TRUE(DirectoryExists(Path("save/plain7.json/inside")));
   // The waiting form still throws, with the writer running or not.
   EXPECT_THROW(SaveChara(failing), std::runtime_error);
   StartSaveWriter();

@@ -242,14 +242,14 @@ TEST_F(StoreTest, SaveCharaListSavesEveryoneItCan) {
   ASSERT_TRUE(CharaList->CreateChara("one", "p", tc));
   ASSERT_TRUE(CharaList->CreateChara("two", "p", tc));
   ASSERT_TRUE(CharaList->CreateChara("three", "p", tc));
-  // A folder where "two"'s swap file should be makes that one save fail.
-  std::filesystem::create_directories(Path("save/two.json.tmp/inside"));
+  // A folder in place of "two"'s file makes that one save fail; the folder stays as it is.
+  std::filesystem::create_directories(Path("save/two.json/inside"));
   out = Captured([] { EXPECT_EQ(SaveCharaList(), 1); });
   EXPECT_NE(out.find("\"two\""), std::string::npos) << out;
   EXPECT_NE(out.find("キャラデータを保存しました"), std::string::npos) << out;
   EXPECT_TRUE(FileExists(Path("save/one.json")));
   EXPECT_TRUE(FileExists(Path("save/three.json")));
-  EXPECT_FALSE(FileExists(Path("save/two.json")));
+  EXPECT_TRUE(DirectoryExists(Path("save/two.json/inside")));
   TChara* two = nullptr;
   ASSERT_TRUE(CharaList->TryGetValue("two", two));
   EXPECT_THROW(SaveChara(two), std::runtime_error);

@@ -97,6 +97,12 @@ class FaultLoad : public SampleWorld {
     StopWalkers();
     SampleWorld::TearDown();
   }
+  // These tests flood on purpose, far beyond what a game client sends; what they check is how
+  // the server copes with such a flood, so the packet budget is high and the chat and log
+  // limits that would stop the flood first are off.
+  std::string ExtraIni() const override {
+    return "[Security]\nMaxPacketsPerSecond=20000\nChatLinesPer5s=0\nMaxLogLinesPerConnection=0\n";
+  }
 
   // Creates the account and logs in on the Multi server; the Zone login is left to the caller.
   Ticket MultiLogin(const std::string& name) {

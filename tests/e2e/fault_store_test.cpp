@@ -90,50 +90,79 @@ class FaultStore : public SampleWorld {
     return player;
   }
 
-  // Closes the Zone connection and waits until its disconnect handling (the save) is over.
+  // Closes the Zone connection and waits until its disconnect handling is over (the save is
+  // then queued; WaitGlod waits for the file).
   bool Leave(std::unique_ptr<Player>& p, int timeout_ms = 3000) {
     int closed = server->CountInLog(kZoneClosed);
     p->zone.Close();
     p.reset();
     return WaitCount(kZoneClosed, closed + 1, timeout_ms);
   }
+
+  // Waits until the character's file exists with a Glod value of at least `least`.
+  bool WaitFile(const std::string& name, int timeout_ms = 3000, long long least = 0) {
+    auto deadline = Clock::now() + Millis(timeout_ms);
+    while (FileGlod(test::ServerProcess::ReadText(CharaFile(name))) < least) {
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(Millis(5));
+    }
+    return true;
+  }
+
+  // Waits until the character's file holds that Glod value.
+  bool WaitGlod(const std::string& name, long long glod, int timeout_ms = 3000) {
+    auto deadline = Clock::now() + Millis(timeout_ms);
+    while (FileGlod(test::ServerProcess::ReadText(CharaFile(name))) != glod) {
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(Millis(5));
+    }
+    return true;
+  }
 };
 
 TEST_F(FaultStore, FailedSaveIsLoggedKeepsTheOldFileAndTheNextSaveWritesIt) {
   const std::string name = "saver";
+  // Another player, in the world before the folder breaks (no new account can be made then:
+  // an account exists only once its file is on disk).
+  Player& other = Enter(NewName("other"));
+  ASSERT_TRUE(WaitCount(kMultiClosed, 1, 5000));
   auto p = Visit(name, true);
   p->Command("@glod 1000");
   ASSERT_TRUE(Leave(p));
   const std::string file = CharaFile(name);
+  ASSERT_TRUE(WaitFile(name, 3000, 1000));
   const std::string saved = test::ServerProcess::ReadText(file);
   const long long glod = FileGlod(saved);
   ASSERT_GE(glod, 1000) << saved;
   const std::string failed = "キャラクター \"" + name + "\" を保存できませんでした";
 
-  // 1. A folder where the swap file must go: the new text cannot be written.
-  fs::remove(file + ".tmp");
-  fs::create_directory(file + ".tmp");
+  // 1. A folder in place of the character's file: a save never replaces a folder, it fails
+  // and the folder stays as it was.
+  fs::rename(file, file + ".kept");
+  fs::create_directories(file + "/inside");
   p = Visit(name, false);  // the Multi server's save fails as well
-  EXPECT_EQ(server->CountInLog("[Multi] " + failed), 1) << server->Log();
+  EXPECT_TRUE(WaitCount("[Multi] " + failed, 1, 3000)) << server->Log();
   p->Command("@glod 500");
   ASSERT_TRUE(Leave(p));
-  EXPECT_EQ(server->CountInLog("[Zone] " + failed), 1) << server->Log();
+  EXPECT_TRUE(WaitCount("[Zone] " + failed, 1, 3000)) << server->Log();
+  EXPECT_TRUE(fs::is_directory(file + "/inside"));
+  fs::remove_all(file);
+  fs::rename(file + ".kept", file);
   EXPECT_EQ(test::ServerProcess::ReadText(file), saved);
 
   // 2. A plain file where the save folder must be: no character file can be made at all.
   const std::string save = server->DataPath() + "save";
-  fs::remove_all(file + ".tmp");
   fs::rename(save, save + ".away");
   std::ofstream(save) << "not a folder";
   p = Visit(name, false);
-  EXPECT_EQ(server->CountInLog("[Multi] " + failed), 2) << server->Log();
+  EXPECT_TRUE(WaitCount("[Multi] " + failed, 2, 3000)) << server->Log();
   p->Command("@glod 250");
   ASSERT_TRUE(Leave(p));
-  EXPECT_EQ(server->CountInLog("[Zone] " + failed), 2) << server->Log();
+  EXPECT_TRUE(WaitCount("[Zone] " + failed, 2, 3000)) << server->Log();
 
   // The server keeps serving others meanwhile.
   ASSERT_TRUE(server->Running());
-  Player& other = Enter(NewName("other"));
+  other.Settle();  // what the comings and goings of the others sent meanwhile
   EXPECT_EQ(Messages(other.Command("@count")), std::vector<std::string>{"現在の接続人数 [1人]"});
 
   // With the folder back, the next save writes everything the character gained meanwhile.
@@ -141,10 +170,10 @@ TEST_F(FaultStore, FailedSaveIsLoggedKeepsTheOldFileAndTheNextSaveWritesIt) {
   fs::rename(save + ".away", save);
   EXPECT_EQ(test::ServerProcess::ReadText(file), saved);
   p = Visit(name, false);  // saved by the Multi server's disconnect handling
-  EXPECT_EQ(FileGlod(test::ServerProcess::ReadText(file)), glod + 750);
+  EXPECT_TRUE(WaitGlod(name, glod + 750)) << test::ServerProcess::ReadText(file);
   p->Command("@glod 1");
   ASSERT_TRUE(Leave(p));
-  EXPECT_EQ(FileGlod(test::ServerProcess::ReadText(file)), glod + 751);
+  EXPECT_TRUE(WaitGlod(name, glod + 751)) << test::ServerProcess::ReadText(file);
 }
 
 TEST_F(FaultStore, KillAtRandomMomentsLosesNoCompletedSave) {
@@ -156,6 +185,7 @@ TEST_F(FaultStore, KillAtRandomMomentsLosesNoCompletedSave) {
     names.push_back("killed" + std::to_string(i));
     auto p = Visit(names.back(), true);
     ASSERT_TRUE(Leave(p));
+    ASSERT_TRUE(WaitFile(names.back()));
     long long g = FileGlod(test::ServerProcess::ReadText(CharaFile(names.back())));
     ASSERT_GE(g, 0);
     confirmed[names.back()] = attempted[names.back()] = g;
@@ -192,7 +222,7 @@ TEST_F(FaultStore, KillAtRandomMomentsLosesNoCompletedSave) {
           p->Command("@glod 1");
           for (uint8_t s = 0; s < 4; ++s) p->Send(client::CMovePacket(s % 2 == 0 ? 1 : 3, s));
           long long value = attempted[name];
-          if (Leave(p)) confirmed[name] = value;
+          if (Leave(p) && WaitGlod(name, value)) confirmed[name] = value;
           ++visits;
         }
       } catch (const std::exception&) {

@@ -83,8 +83,11 @@ class SampleWorld : public ::testing::Test {
   void SetUp() override {
     test::ServerProcess::Options options;
     options.data_dir = VORNHAL_SAMPLE_DIR;
+    options.extra_ini = ExtraIni();
     server = std::make_unique<test::ServerProcess>(options);
   }
+  // INI text for this fixture's server (limits a test needs off, for example).
+  virtual std::string ExtraIni() const { return ""; }
   void TearDown() override {
     players.clear();
     if (server) {
@@ -144,6 +147,22 @@ class SampleWorld : public ::testing::Test {
 
  private:
   int counter_ = 0;
+};
+
+// The sample world with INI text of a test's own, outside a gtest fixture.
+class SampleWorldServer : public SampleWorld {
+ public:
+  explicit SampleWorldServer(std::string ini) : ini_(std::move(ini)) { SetUp(); }
+  ~SampleWorldServer() override { TearDown(); }
+  std::string ExtraIni() const override { return ini_; }
+  void TestBody() override {}
+  using SampleWorld::Enter;
+  using SampleWorld::NewName;
+  using SampleWorld::players;
+  using SampleWorld::server;
+
+ private:
+  std::string ini_;
 };
 
 // Attacks the mob until the server reports its death; returns every frame seen, in order.

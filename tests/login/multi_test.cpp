@@ -9,6 +9,7 @@
 #include "data/database.h"
 #include "login/client_body.h"
 #include "login/multi.h"
+#include "login/password.h"
 #include "platform/clock.h"
 #include "platform/format.h"
 #include "platform/settings.h"
@@ -62,8 +63,10 @@ TEST(AccountName, FileNameRules) {
                           ".", ".."}) {
     EXPECT_FALSE(IsUsableAccountName(bad)) << bad;
   }
-  EXPECT_TRUE(IsUsableAccountName(std::string(250, 'a')));   // 255 with ".json"
-  EXPECT_FALSE(IsUsableAccountName(std::string(251, 'a')));
+  // "<name>.json" and the temporary "<name>.json.XXXXXX" must both fit 255 bytes.
+  EXPECT_TRUE(IsUsableAccountName(std::string(243, 'a')));
+  EXPECT_FALSE(IsUsableAccountName(std::string(244, 'a')));
+  EXPECT_FALSE(IsUsableAccountName(std::string(250, 'a')));
   // 84 kana fit a str8 in code page 932 (168 bytes) but take 252 bytes in UTF-8.
   std::string kana;
   for (int i = 0; i < 84; ++i) kana += "あ";
@@ -214,7 +217,9 @@ TEST_F(MultiTest, AccountCreationRefusals) {
 
   TChara* tc = Create("勇者", "pw", *conn);
   ASSERT_NE(tc, nullptr);
-  EXPECT_EQ(tc->Pass, PasswordDigest("pw"));
+  EXPECT_TRUE(IsArgon2idString(tc->Pass)) << tc->Pass;
+  EXPECT_TRUE(VerifyPassword("pw", tc->Pass));
+  EXPECT_FALSE(VerifyPassword("pW", tc->Pass));
   EXPECT_EQ(tc->RealName, "real");
   EXPECT_EQ(tc->MailAddr, "mail@example");
   EXPECT_EQ(conn->Data->Chara(), tc);
@@ -306,15 +311,18 @@ TEST_F(MultiTest, PasswordChange) {
   tc->Login = true;
   Send(*conn, Body(38).Str("carol").Str("old").Str("new"));
   EXPECT_TRUE(conn->Frames().empty());
-  EXPECT_EQ(tc->Pass, PasswordDigest("old"));
+  EXPECT_TRUE(VerifyPassword("old", tc->Pass));
   tc->Login = false;
   Send(*conn, Body(38).Str("CAROL").Str("old").Str("new"));
   EXPECT_EQ(Result(*conn), std::make_pair(0, std::string("変更に成功しました")));
-  EXPECT_EQ(tc->Pass, PasswordDigest("new"));
+  EXPECT_TRUE(VerifyPassword("new", tc->Pass));
+  EXPECT_FALSE(VerifyPassword("old", tc->Pass));
 }
 
 TEST_F(MultiTest, DisconnectSavesOnlyItsOwnCharacter) {
   TChara* tc = Create("dave", "pw", *conn);
+  // The new account's file is written at creation; what matters here is who writes it next.
+  ASSERT_TRUE(std::filesystem::remove(root_ + "/save/dave.json"));
   auto client = Connect("127.0.0.1");
   Send(*client, LoginBody("dave", "pw"));
   // The zone has taken the character over meanwhile.

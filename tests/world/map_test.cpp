@@ -53,8 +53,11 @@ TEST_F(MapTest, StepAcrossABlockBorderExchangesTheView) {
   std::map<std::pair<int, int>, TChara*> observers;
   for (int bx = 0; bx <= 5; ++bx) {
     for (int by = 0; by <= 4; ++by) {
-      observers[{bx, by}] = Chara("O" + std::to_string(bx) + std::to_string(by),
-                                  static_cast<uint16_t>(bx * 4 + 1), static_cast<uint16_t>(by * 4 + 1));
+      std::string name(1, 'O');
+      name += std::to_string(bx);
+      name += std::to_string(by);
+      observers[{bx, by}] =
+          Chara(name, static_cast<uint16_t>(bx * 4 + 1), static_cast<uint16_t>(by * 4 + 1));
     }
   }
   // Map objects in a block that is re-sent (4, 1) and in one that is not (1, 2).

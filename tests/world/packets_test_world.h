@@ -32,8 +32,10 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 
 // A str8 of plain ASCII text, for expected byte lists.
 inline Bytes Str8(const std::string& ascii) {
-  Bytes out{static_cast<uint8_t>(ascii.size())};
-  out.insert(out.end(), ascii.begin(), ascii.end());
+  Bytes out;
+  out.reserve(ascii.size() + 1);
+  out.push_back(static_cast<uint8_t>(ascii.size()));
+  for (char c : ascii) out.push_back(static_cast<uint8_t>(c));
   return out;
 }
 

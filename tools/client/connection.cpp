@@ -45,14 +45,17 @@ void Connection::Connect(uint16_t port, const std::string& host, Millis timeout)
   if (fd < 0) throw ProtocolError(std::string("socket: ") + std::strerror(errno));
   int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  if (!source_ip_.empty()) {
+  if (receive_buffer_ > 0) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer_, sizeof receive_buffer_);
+  }
+  if (!local_address_.empty()) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    if (inet_pton(AF_INET, source_ip_.c_str(), &local.sin_addr) != 1 ||
+    if (inet_pton(AF_INET, local_address_.c_str(), &local.sin_addr) != 1 ||
         ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
       int e = errno;
       ::close(fd);
-      throw ProtocolError("bind to " + source_ip_ + ": " + std::strerror(e));
+      throw ProtocolError("bind to " + local_address_ + ": " + std::strerror(e));
     }
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);

@@ -27,8 +27,13 @@ class Connection {
   void Connect(uint16_t port, const std::string& host = "127.0.0.1", Millis timeout = kDefaultTimeout);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
-  // The local address later connects bind to (for example 127.0.0.2 on loopback); empty: any.
-  void SetSourceAddress(std::string ip) { source_ip_ = std::move(ip); }
+  // The local address later connections are made from (another loopback address such as
+  // "127.0.0.2" looks like a second client machine); empty lets the system choose.
+  void SetLocalAddress(std::string address) { local_address_ = std::move(address); }
+  // The socket receive buffer of later connections in bytes (0: the system's); a small one
+  // makes a client that stops reading push back on the server quickly.
+  void SetSourceAddress(std::string address) { SetLocalAddress(std::move(address)); }
+  void SetReceiveBuffer(int bytes) { receive_buffer_ = bytes; }
 
   // Seed byte policy: a fixed seed, or (default) a value that changes with every packet.
   void SetSeed(uint8_t seed) { fixed_seed_ = seed; }
@@ -68,7 +73,8 @@ class Connection {
   uint8_t NextSeed();
 
   int fd_ = -1;
-  std::string source_ip_;
+  std::string local_address_;
+  int receive_buffer_ = 0;
   std::string key_{kDefaultKey};
   std::optional<uint8_t> fixed_seed_;
   uint8_t seed_counter_;
