@@ -115,11 +115,13 @@ let token = sessionStorage.getItem(KEY);
 let timers = [];
 let currentMap = null;
 let mapChosen = false;
+let lastPlayers = "";
 
 const $ = (id) => document.getElementById(id);
 
 function showLogin(error) {
   timers.forEach(clearInterval); timers = [];
+  lastPlayers = "";
   $("dashboard").classList.add("hidden");
   $("logout").classList.add("hidden");
   $("login").classList.remove("hidden");
@@ -181,6 +183,10 @@ function cell(text) { const td = document.createElement("td"); td.textContent = 
 
 async function refreshPlayers() {
   const players = await api("/api/players");
+  // Rebuilt only when something changed, so a GM level being typed in is not wiped.
+  const text = JSON.stringify(players);
+  if (text === lastPlayers) return;
+  lastPlayers = text;
   const body = $("players");
   body.innerHTML = "";
   $("no-players").classList.toggle("hidden", players.length > 0);

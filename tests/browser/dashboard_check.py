@@ -72,11 +72,17 @@ def main():
 
         row = '#players tr[data-name="%s"]' % args.player
         wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, row))
-        cells = [c.text for c in driver.find_elements(By.CSS_SELECTOR, row + " td")]
-        print("player row:", cells)
-        if not driver.find_elements(By.CSS_SELECTOR, row + " button.kick"):
+        # The table is redrawn when the players change: read it in one script, not element by element.
+        found = driver.execute_script("""
+            const tr = document.querySelector(arguments[0]);
+            if (!tr) return null;
+            return { cells: Array.from(tr.cells).slice(0, 5).map((td) => td.textContent),
+                     kick: !!tr.querySelector('button.kick'), gm: !!tr.querySelector('button.set-gm') };
+        """, row)
+        print("player row:", found and found["cells"])
+        if not found or not found["kick"]:
             failures.append("no kick button for the player")
-        if not driver.find_elements(By.CSS_SELECTOR, row + " button.set-gm"):
+        if not found or not found["gm"]:
             failures.append("no GM-level button for the player")
 
         on_map = '#map-object-rows tr[data-kind="chara"][data-name="%s"]' % args.player
