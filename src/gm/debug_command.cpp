@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "admin/metrics.h"
 #include "data/database.h"
 #include "gm/chat_limit.h"
 #include "net/packet.h"
@@ -394,6 +395,7 @@ void DoDebugCommand(TSession& session, TConnection& context, TChara* tc, const s
       LogFmt("[GM] キャラクター \"%s\" (マップ %d, %d, %d) が実行: @%s",
              EscapeLogText(tc->FName, 300), tc->Map != nullptr ? int{tc->Map->ID} : 0,
              int{tc->Point.X}, int{tc->Point.Y}, EscapeLogText(text, 600));
+      metrics::CountGMCommand();
       entry.run(cmd);
       return;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "admin/metrics.h"
 #include "data/chara_store.h"
 #include "data/common.h"
 #include "login/bans.h"
@@ -412,19 +413,23 @@ void TMultiSession::LoginChara(TConnection& context) {
   const std::string ip = context.PeerIP();
   const int64_t now = SteadyMs();
   if (LoginThrottle().AddressLocked(ip, now)) {
+    metrics::CountLogin("locked");
     SResultPacket(kResultWrongPassword, kTextTooManyFailures).SendTo(&context);
     return;
   }
   TChara* tc = FindAccount(name);
   if (tc == nullptr) {
+    metrics::CountLogin("no_such_name");
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
     return;
   }
   if (const TBan* ban = CurrentBans()->FindName(tc->FName, std::time(nullptr))) {
+    metrics::CountLogin("banned");
     SResultPacket(kResultWrongPassword, BannedText(*ban)).SendTo(&context);
     return;
   }
   if (LoginThrottle().CharaLocked(tc->FName, now)) {
+    metrics::CountLogin("locked");
     SResultPacket(kResultWrongPassword, kTextTooManyFailures).SendTo(&context);
     return;
   }
@@ -449,22 +454,26 @@ void TMultiSession::FinishLogin(TConnection& context, const std::string& name, b
                                 uint8_t force) {
   TChara* tc = FindAccount(name);
   if (tc == nullptr) {
+    metrics::CountLogin("no_such_name");
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
     return;
   }
   if (!ok) {
     LoginThrottle().RecordFailure(ServerName(*this), tc->FName, context.PeerIP(), SteadyMs());
+    metrics::CountLogin("wrong_password");
     SResultPacket(kResultWrongPassword, kTextWrongPassword).SendTo(&context);
     return;
   }
   // A ban that arrived while the password was checked applies too.
   if (const TBan* ban = CurrentBans()->FindName(tc->FName, std::time(nullptr))) {
+    metrics::CountLogin("banned");
     SResultPacket(kResultWrongPassword, BannedText(*ban)).SendTo(&context);
     return;
   }
   // The stored form is upgraded unless it changed meanwhile; the next save writes it.
   if (!rehash.empty() && tc->Pass == stored) tc->Pass = rehash;
   if (tc->Login) {
+    metrics::CountLogin(force == 1 ? "forced" : "already_connected");
     if (force == 1) {
       // The other connection's own disconnect handling detaches the character once this
       // handler has released the world lock; the client logs in again afterwards.
@@ -479,6 +488,7 @@ void TMultiSession::FinishLogin(TConnection& context, const std::string& name, b
   tc->Context = ContextHandle(context);
   tc->Login = true;
   IssueZoneTicket(tc->FName, context.PeerIP(), TickCount());
+  metrics::CountLogin("ok");
   SResultPacket(kResultDone, "").SendTo(&context);
   LogFmt("[%s] キャラクター \"%s\" がログインしました。", ServerName(*this),
          EscapeLogText(tc->FName));

@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include "admin/metrics.h"
 #include "net/admission.h"
 #include "net/backlog.h"
 #include "net/frame_reader.h"
@@ -439,6 +440,7 @@ bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
   uint8_t id = session->LoadBody(body, size);
   TWorldGuard lock;
   ++handled_packets;
+  metrics::CountPacketReceived(server_name_);
   try {
     session->ParsePacket(*this, id);
   } catch (const std::exception& e) {
@@ -509,6 +511,7 @@ void TAsioConnection::StartWrite() {
 }
 
 void TAsioConnection::OnWrite(const asio::error_code& ec, size_t size) {
+  metrics::CountBytesSent(server_name_, size);
   bool more = false;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);

@@ -7,6 +7,8 @@
 #include <memory>
 #include <thread>
 
+#include "admin/admin_server.h"
+#include "admin/operations.h"
 #include "data/chara_store.h"
 #include "data/common.h"
 #include "data/database.h"
@@ -25,6 +27,7 @@
 #include "platform/settings.h"
 #include "platform/signals.h"
 #include "platform/upnp.h"
+#include "shell/console_commands.h"
 #include "shell/main_loop.h"
 #include "shell/settings_file.h"
 #include "world/exp_table.h"
@@ -68,6 +71,37 @@ void FreeServers() {
   }
 }
 
+// Times each tick for the status and the metrics: from the end of one tick to the end of the
+// next is the tick's period; without the sleep in it, its duration.
+struct TTickTimer {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point last_end = Clock::now();
+  double slept_ms = 0;
+
+  void Sleep(uint32_t ms) {
+    Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    slept_ms += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
+  void End() {
+    Clock::time_point now = Clock::now();
+    double period = std::chrono::duration<double, std::milli>(now - last_end).count();
+    double late = period > TickPeriod ? period - TickPeriod : 0;
+    admin::RecordTick(period - slept_ms > 0 ? period - slept_ms : 0, late);
+    last_end = now;
+    slept_ms = 0;
+  }
+};
+
+// An empty admin token is replaced by a random one, written into the settings file, so the
+// operator finds it there.
+void EnsureAdminToken(const std::string& settings_path) {
+  if (!AdminServerSettings.Token.empty()) return;
+  AdminServerSettings.Token = NewAdminToken();
+  SaveSettings(settings_path);
+  LogFmt("[Admin] 管理APIのトークンを生成しました: %s の [AdminServer] Token", settings_path);
+}
+
 template <typename T>
 void OpenServer(TServer*& global, const char* name, uint16_t port) {
   // The global is set before listening, so the first connection already finds it.
@@ -105,8 +139,10 @@ int RunServer(const TShellOptions& options) {
   // Sleeps here are already millisecond-accurate; there is no timer resolution to request.
 
   DataDir = BaseFolder(options) + "VornhalData/";
+  admin::MarkServerStart(std::string(kVersionText).substr(sizeof("Vornhal Ver.") - 1));
   try {
     LoadSettings(SettingsPath(options));
+    EnsureAdminToken(SettingsPath(options));
   } catch (const std::exception& e) {
     Log(e.what());
     return 1;
@@ -168,25 +204,48 @@ int RunServer(const TShellOptions& options) {
     if (upnp) RemovePortMappings();
     return 1;
   }
+  // The operator's API is an extra: a port it cannot have is reported, the game runs on.
+  std::unique_ptr<TAdminServer> admin_server;
+  if (AdminServerSettings.Port != 0) {
+    admin_server = std::make_unique<TAdminServer>();
+    TAdminServer::TOptions admin_options{AdminServerSettings.Bind, AdminServerSettings.Port,
+                                         AdminServerSettings.Token, AdminServerSettings.MetricsToken};
+    std::string error;
+    if (admin_server->Open(admin_options, &error)) {
+      LogFmt("[Admin] 管理APIとダッシュボード: http://%s:%d/", AdminServerSettings.Bind,
+             AdminServerSettings.Port);
+    } else {
+      LogFmt("[Admin] 管理APIを開始できません (%s)", error);
+      admin_server.reset();
+    }
+  }
   LogFmt("サーバー起動 [%s (%s)]", "Vornhal", GlobalIP);
+  TConsoleReader console;
+  console.Start(STDIN_FILENO);
 
   int status = 0;
   TMainLoopHooks hooks;
   hooks.clock = [] { return TickCount(); };
-  hooks.sleep = [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  TTickTimer tick_timer;
+  hooks.sleep = [&tick_timer](uint32_t ms) { tick_timer.Sleep(ms); };
   hooks.process = [](uint32_t tick) {
     MultiServer->Process(tick);
     ZoneServer->Process(tick);
+    admin::SamplePlayersOnline();
+    admin::PollPeriodicSave();
   };
   // The periodic save encodes every character under the world lock and leaves the writing to
   // the save writer; the line after it tells the operator how long the world waited.
   static int saved_count = 0;
-  hooks.save = [] { QueueSaveCharaList(&saved_count); };
+  hooks.save = [] { saved_count = admin::BeginPeriodicSave(); };
   hooks.saved = [](const TSaveReport& r) {
     LogFmt("保存: %d キャラ, ロック %u ms, 遅れ %u ms (最大 %u ms)", saved_count, r.lock_ms,
            r.late_ms, r.max_late_ms);
   };
-  hooks.stop = [] { return StopRequested.load(); };
+  hooks.stop = [&tick_timer] {
+    tick_timer.End();
+    return StopRequested.load();
+  };
   try {
     RunMainLoop(hooks);
   } catch (const std::exception& e) {
@@ -194,6 +253,10 @@ int RunServer(const TShellOptions& options) {
     status = 1;
   }
 
+  // Both read the servers and the world: they end before the servers go.
+  console.Stop();
+  if (admin_server) admin_server->Close();
+  admin_server.reset();
   FreeServers();
   StopPasswordWorkers();
   http->Close();

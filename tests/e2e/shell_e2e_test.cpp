@@ -129,6 +129,10 @@ TEST(ShellE2E, SigtermAndSighupStopCleanlyToo) {
 TEST(ShellE2E, TheSettingsFileIsCreatedWithDefaults) {
   ServerProcess server(Sample());
   std::string ini = ServerProcess::ReadText(server.IniPath());
+  // The harness writes an [AdminServer] section of its own (its API off); leave it out.
+  if (size_t admin = ini.find("[AdminServer]\n"); admin != std::string::npos) {
+    ini.erase(admin, ini.find("\n[", admin) + 1 - admin);
+  }
   const std::string expected =
       "[MultiServer]\nPort=" + std::to_string(server.multi_port) + "\n[ZoneServer]\nPort=" +
       std::to_string(server.zone_port) + "\nForcePK=0\nGMLevel=0\n[HttpServer]\nPort=" +

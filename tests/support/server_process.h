@@ -11,7 +11,9 @@
 //
 //   [MultiServer]\nPort=<multi_port>\n[ZoneServer]\nPort=<zone_port>\n[HttpServer]\nPort=<http_port>\n
 //
-// followed by Options::extra_ini exactly as given (a line end is added when it lacks one).
+// followed by Options::extra_ini exactly as given (a line end is added when it lacks one), and
+// last "[AdminServer]\nPort=<admin_port>\n" when Options::admin_api is set, else
+// "[AdminServer]\nPort=0\n" (the operator's API off), so parallel servers never share a port.
 // extra_ini may open any section, also one already written above: the server merges repeated
 // sections, and for a key written twice the first occurrence counts, so extra_ini cannot move
 // the ports (use the port members, or write the file yourself and call Start()).
@@ -58,6 +60,10 @@ class ServerProcess {
     std::string extra_ini;
     // Start the server in the constructor.
     bool start = true;
+    // Open the operator's API on a free port (admin_port); off otherwise.
+    bool admin_api = false;
+    // Standard input is a pipe fed by SendConsole() instead of /dev/null.
+    bool console_input = false;
   };
 
   ServerProcess() : ServerProcess(Options{}) {}
@@ -71,12 +77,14 @@ class ServerProcess {
     } else {
       std::filesystem::copy(options.data_dir, data, std::filesystem::copy_options::recursive);
     }
-    PickPorts();
+    console_input_ = options.console_input;
+    PickPorts(options.admin_api);
     std::string ini = "[MultiServer]\nPort=" + std::to_string(multi_port) +
                       "\n[ZoneServer]\nPort=" + std::to_string(zone_port) +
                       "\n[HttpServer]\nPort=" + std::to_string(http_port) + "\n" +
                       options.extra_ini;
     if (!ini.empty() && ini.back() != '\n') ini.push_back('\n');
+    ini += "[AdminServer]\nPort=" + std::to_string(admin_port) + "\n";
     std::ofstream(IniPath(), std::ios::binary) << ini;
     if (options.start && !Start()) {
       std::string log = Log();
@@ -107,14 +115,24 @@ class ServerProcess {
     if (binary == nullptr || *binary == '\0') binary = VORNHAL_BINARY;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-    pid_t pid = ::fork();
-    if (pid < 0) {
+    int in[2] = {-1, -1};
+    if (console_input_ && ::pipe2(in, O_CLOEXEC) != 0) {
       ::close(fds[0]);
       ::close(fds[1]);
       return false;
     }
+    pid_t pid = ::fork();
+    if (pid < 0) {
+      ::close(fds[0]);
+      ::close(fds[1]);
+      if (in[0] >= 0) {
+        ::close(in[0]);
+        ::close(in[1]);
+      }
+      return false;
+    }
     if (pid == 0) {
-      int devnull = ::open("/dev/null", O_RDONLY);
+      int devnull = in[0] >= 0 ? in[0] : ::open("/dev/null", O_RDONLY);
       if (devnull >= 0) ::dup2(devnull, 0);
       ::dup2(fds[1], 1);
       ::dup2(fds[1], 2);
@@ -123,6 +141,11 @@ class ServerProcess {
       ::_exit(127);
     }
     ::close(fds[1]);
+    if (in[0] >= 0) {
+      ::close(in[0]);
+      CloseConsole();
+      console_fd_ = in[1];
+    }
     pid_ = pid;
     read_fd_ = fds[0];
     reader_ = std::thread([this] { ReadLoop(); });
@@ -141,6 +164,27 @@ class ServerProcess {
         return log_.find(needle) != std::string::npos;
       }
     }
+  }
+
+  // Writes one line (a line end is added) to the server's standard input; false when the
+  // server was not started with Options::console_input or the pipe is closed.
+  bool SendConsole(const std::string& line) {
+    if (console_fd_ < 0) return false;
+    ::signal(SIGPIPE, SIG_IGN);  // a server that has ended makes the write fail, not the test
+    std::string text = line + "\n";
+    size_t done = 0;
+    while (done < text.size()) {
+      ssize_t n = ::write(console_fd_, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  // Closes the server's standard input (end of input).
+  void CloseConsole() {
+    if (console_fd_ >= 0) ::close(console_fd_);
+    console_fd_ = -1;
   }
 
   // Everything the process printed since the last Start().
@@ -222,13 +266,15 @@ class ServerProcess {
   int multi_port = 0;
   int zone_port = 0;
   int http_port = 0;
+  int admin_port = 0;  // 0 unless Options::admin_api
   std::string root;
 
  private:
-  // Three distinct free ports: all three sockets stay bound until the last port is read.
-  void PickPorts() {
+  // Distinct free ports (three, or four with the admin API): all sockets stay bound until the
+  // last port is read.
+  void PickPorts(bool admin) {
     std::vector<int> socks;
-    int ports[3] = {0, 0, 0};
+    std::vector<int> ports(admin ? 4 : 3, 0);
     for (int& port : ports) {
       int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
       if (s < 0) throw std::runtime_error("socket failed");
@@ -249,6 +295,7 @@ class ServerProcess {
     multi_port = ports[0];
     zone_port = ports[1];
     http_port = ports[2];
+    admin_port = admin ? ports[3] : 0;
   }
 
   void ReadLoop() {
@@ -292,6 +339,7 @@ class ServerProcess {
   }
 
   void Cleanup() {
+    CloseConsole();
     if (pid_ > 0 && Running()) Stop(SIGKILL);
     JoinReader();
     if (!root.empty()) {
@@ -305,6 +353,8 @@ class ServerProcess {
   bool exited_ = false;
   int status_ = 0;
   int read_fd_ = -1;
+  bool console_input_ = false;
+  int console_fd_ = -1;
   std::thread reader_;
   mutable std::mutex mutex_;
   std::condition_variable cv_;
