@@ -1,7 +1,10 @@
 #include "net/server.h"
 
+#include <sys/socket.h>
+
 #include <asio.hpp>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -18,6 +21,8 @@
 #include "platform/world_lock.h"
 
 namespace vornhal {
+
+class TAsioConnection;
 
 TServer* MultiServer = nullptr;
 TServer* ZoneServer = nullptr;
@@ -45,6 +50,12 @@ constexpr uint32_t kMaxPacketsPerWindow = 4096;
 constexpr size_t kRecvBufferSize = 4096;
 // Send buffers bigger than this are given back once everything queued has been sent.
 constexpr size_t kKeptSendBuffer = 4096;
+// Bytes for a connection other than the one whose packet (or posted completion) is being
+// handled wait at most this long, so that every connection's deliveries of that time go out
+// in one send. A connection gets its own replies at the end of handling, with everything
+// queued for it before them; when nothing was sent for this long, the waiting ones go at once.
+constexpr auto kFlushWindow = std::chrono::microseconds(2000);
+
 
 // The one process-wide io_context, run by a small pool while any server is open.
 class IoPool {
@@ -95,6 +106,9 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
   void Close() override;
 
   void Start();
+  // Sends what is queued (see Flush); for the flusher, which has taken the connection off its
+  // list.
+  void FlushListed();
 
  private:
   void StartRead();
@@ -102,6 +116,9 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
   void OnRead(const asio::error_code& ec, size_t size);
   bool OnGarbage(size_t waiting);
   bool OnBody(const uint8_t* body, size_t size);
+  void BeginHandling();
+  void EndHandling();
+  void Flush(bool listed = false);
   void StartWrite();
   void OnWrite(const asio::error_code& ec, size_t size);
   void CloseSocket();
@@ -116,6 +133,7 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
   asio::steady_timer read_timer_;
   std::string peer_ip_;
   std::atomic<bool> connected_{true};
+  int fd_ = -1;  // the socket's descriptor; used for sends only while socket_closed_ is false
 
   // Strand-only state.
   TFrameReader reader_;
@@ -131,8 +149,67 @@ class TAsioConnection : public TConnection, public std::enable_shared_from_this<
   std::vector<uint8_t> pending_;
   std::vector<uint8_t> inflight_;
   size_t unsent_ = 0;
-  bool writing_ = false;
+  bool writing_ = false;  // an asynchronous write is in flight; it takes pending_ when done
+  bool listed_ = false;   // on the flusher's list
 };
+
+namespace {
+
+// The connection whose packet, connect or posted completion this thread is handling.
+thread_local TAsioConnection* handling = nullptr;
+
+// Connections with bytes for the next flush, and the one timer that flushes them all. A flush
+// runs at most once per window: the first connection listed after a quiet window is flushed
+// at once, the ones listed while a window runs wait for its end.
+class TFlusher {
+ public:
+  static TFlusher& Get() {
+    static TFlusher flusher;
+    return flusher;
+  }
+  void List(std::shared_ptr<TAsioConnection> conn) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiting_.push_back(std::move(conn));
+    if (!armed_) Arm();
+  }
+
+ private:
+  TFlusher() : timer_(IoPool::Get().Context()) {}
+
+  void Arm() {  // mutex_ held
+    armed_ = true;
+    auto due = last_flush_ + kFlushWindow;
+    if (due <= std::chrono::steady_clock::now()) {
+      asio::post(IoPool::Get().Context(), [this] { Run(); });
+      return;
+    }
+    timer_.expires_at(due);
+    timer_.async_wait([this](const asio::error_code&) { Run(); });
+  }
+
+  // Only one Run at a time: armed_ stays set until it is done.
+  void Run() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      batch_.swap(waiting_);
+      last_flush_ = std::chrono::steady_clock::now();
+    }
+    for (auto& conn : batch_) conn->FlushListed();
+    batch_.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    armed_ = false;
+    if (!waiting_.empty()) Arm();
+  }
+
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<TAsioConnection>> waiting_;
+  std::vector<std::shared_ptr<TAsioConnection>> batch_;  // Run only
+  bool armed_ = false;
+  std::chrono::steady_clock::time_point last_flush_{};
+  asio::steady_timer timer_;
+};
+
+}  // namespace
 
 // Shared with the handlers in flight, so a late completion never touches freed state.
 struct TServer::Impl : std::enable_shared_from_this<TServer::Impl> {
@@ -179,17 +256,28 @@ TAsioConnection::TAsioConnection(std::shared_ptr<TServer::Impl> server,
     peer_ip_ = address.to_string();
   }
   socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+  fd_ = socket_.native_handle();
+}
+
+void TAsioConnection::BeginHandling() { handling = this; }
+
+// What the handling queued for its own connection goes out now, with one send.
+void TAsioConnection::EndHandling() {
+  handling = nullptr;
+  Flush();
 }
 
 void TAsioConnection::Start() {
   auto self = shared_from_this();
   asio::post(socket_.get_executor(), [self] {
+    self->BeginHandling();
     try {
       self->owner_->DoConnect(*self);
     } catch (const std::exception& e) {
       LogFmt("[%s] Error: %s", self->server_name_, e.what());
       self->Close();
     }
+    self->EndHandling();
     self->StartRead();
   });
 }
@@ -218,7 +306,11 @@ void TAsioConnection::OnRead(const asio::error_code& ec, size_t size) {
   }
   // Bytes arriving after Close() are no longer dispatched; the read goes on until the socket
   // is closed, which is what ends the connection.
-  if (connected_.load()) reader_.Feed(recv_.get(), size);
+  if (connected_.load()) {
+    BeginHandling();
+    reader_.Feed(recv_.get(), size);
+    EndHandling();
+  }
   ContinueRead();
 }
 
@@ -277,17 +369,19 @@ bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
 void TAsioConnection::Post(std::function<void()> fn) {
   auto self = shared_from_this();
   asio::post(socket_.get_executor(), [self, fn = std::move(fn)] {
+    self->BeginHandling();
     try {
       fn();
     } catch (const std::exception& e) {
       LogFmt("[%s] Error: %s", self->server_name_, e.what());
     }
+    self->EndHandling();
   });
 }
 
 void TAsioConnection::Write(const uint8_t* data, size_t size) {
   if (size == 0) return;
-  bool start = false;
+  bool list = false;
   size_t unsent = 0;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
@@ -295,16 +389,15 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
     if (unsent_ + size <= kMaxUnsentBytes) {
       pending_.insert(pending_.end(), data, data + size);
       unsent_ += size;
-      start = !writing_;
-      if (start) writing_ = true;
-      unsent = 0;
+      // The connection being handled is flushed when its handling ends, and a write in
+      // flight takes what is pending when it completes; anything else waits for the flusher.
+      if (handling != this && !writing_ && !listed_) list = listed_ = true;
     } else {
       unsent = unsent_;
     }
   }
-  if (start) {
-    auto self = shared_from_this();
-    asio::post(socket_.get_executor(), [self] { self->StartWrite(); });
+  if (list) {
+    TFlusher::Get().List(shared_from_this());
     return;
   }
   if (unsent > 0) {
@@ -312,6 +405,41 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
            kMaxUnsentBytes);
     ForceClose();
   }
+}
+
+void TAsioConnection::FlushListed() { Flush(true); }
+
+// Sends everything queued with one send when no asynchronous write is in flight; what the
+// socket does not take at once goes on with an asynchronous write on the strand. Any thread:
+// the descriptor is used only under the queue lock while the socket is open, and the strand
+// closes the socket only after marking it closed under that lock.
+void TAsioConnection::Flush(bool listed) {
+  std::unique_lock<std::mutex> lock(queue_mutex_);
+  if (listed) listed_ = false;
+  if (writing_ || socket_closed_ || pending_.empty()) return;
+  ssize_t n = ::send(fd_, pending_.data(), pending_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (n < 0) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      // The peer is gone; the pending read reports it and ends the connection.
+      pending_.clear();
+      lock.unlock();
+      ForceClose();
+      return;
+    }
+    n = 0;
+  }
+  const size_t sent = static_cast<size_t>(n);
+  unsent_ -= std::min(unsent_, sent);
+  if (sent == pending_.size()) {
+    pending_.clear();
+    if (pending_.capacity() > kKeptSendBuffer) std::vector<uint8_t>().swap(pending_);
+    return;
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(sent));
+  writing_ = true;
+  lock.unlock();
+  auto self = shared_from_this();
+  asio::post(socket_.get_executor(), [self] { self->StartWrite(); });
 }
 
 void TAsioConnection::StartWrite() {
@@ -365,6 +493,8 @@ void TAsioConnection::Close() {
   auto self = shared_from_this();
   asio::post(socket_.get_executor(), [self] {
     if (self->socket_closed_) return;
+    // Bytes still waiting for the flusher were queued before the close: they go first.
+    self->Flush();
     bool busy;
     {
       std::lock_guard<std::mutex> lock(self->queue_mutex_);
