@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <asio.hpp>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -51,11 +52,14 @@ constexpr size_t kRecvBufferSize = 4096;
 // Send buffers bigger than this are given back once everything queued has been sent.
 constexpr size_t kKeptSendBuffer = 4096;
 // Bytes for a connection other than the one whose packet (or posted completion) is being
-// handled wait at most this long, so that every connection's deliveries of that time go out
-// in one send. A connection gets its own replies at the end of handling, with everything
-// queued for it before them; when nothing was sent for this long, the waiting ones go at once.
-constexpr auto kFlushWindow = std::chrono::microseconds(2000);
-
+// handled wait for the flusher, so that every connection's deliveries of a while go out in one
+// send. The flusher runs at most once per window: at least kFlushWindow, and four times as long
+// as its previous run took (at most kMaxFlushWindow), so that sending to very many connections
+// at once (a message to everyone while thousands log in) never takes more than about a fifth
+// of a core. A connection gets its own replies at the end of handling, with everything queued
+// for it before them; after a quiet window the waiting bytes go at once.
+constexpr auto kFlushWindow = std::chrono::microseconds(4000);
+constexpr auto kMaxFlushWindow = std::chrono::microseconds(20000);
 
 // The one process-wide io_context, run by a small pool while any server is open.
 class IoPool {
@@ -178,7 +182,7 @@ class TFlusher {
 
   void Arm() {  // mutex_ held
     armed_ = true;
-    auto due = last_flush_ + kFlushWindow;
+    auto due = last_flush_ + window_;
     if (due <= std::chrono::steady_clock::now()) {
       asio::post(IoPool::Get().Context(), [this] { Run(); });
       return;
@@ -189,14 +193,18 @@ class TFlusher {
 
   // Only one Run at a time: armed_ stays set until it is done.
   void Run() {
+    const auto start = std::chrono::steady_clock::now();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       batch_.swap(waiting_);
-      last_flush_ = std::chrono::steady_clock::now();
+      last_flush_ = start;
     }
     for (auto& conn : batch_) conn->FlushListed();
     batch_.clear();
+    const auto took = std::chrono::steady_clock::now() - start;
     std::lock_guard<std::mutex> lock(mutex_);
+    window_ = std::clamp<std::chrono::steady_clock::duration>(4 * took, kFlushWindow,
+                                                               kMaxFlushWindow);
     armed_ = false;
     if (!waiting_.empty()) Arm();
   }
@@ -206,6 +214,7 @@ class TFlusher {
   std::vector<std::shared_ptr<TAsioConnection>> batch_;  // Run only
   bool armed_ = false;
   std::chrono::steady_clock::time_point last_flush_{};
+  std::chrono::steady_clock::duration window_ = kFlushWindow;
   asio::steady_timer timer_;
 };
 
