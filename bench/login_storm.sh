@@ -1,42 +1,33 @@
 #!/usr/bin/env bash
-# Login storm: CLIENTS bots log in at once (all with the same moment's Multi login), once with
-# each setting of [Main] PasswordHash. The generated characters carry SHA-1 digests, so with
-# "argon2id" the first storm also stores every password anew (one verification and one hash
-# each); a second storm on the same server then verifies the Argon2id strings.
+# Login storm: CLIENTS bots log in through the Multi server and enter the world on the Zone
+# server, CONCURRENCY logins at a time, into a freshly started server. Entering brings every
+# client the login message of everyone who enters after it, so the server delivers about
+# CLIENTS^2 / 2 packets. Reports the time until every client has entered, the server's CPU time
+# over it and the CPU microseconds per packet the bots received.
 #
-# What is measured: the server's own line after each burst of password work,
-#   "パスワード処理: N 件 T ms (毎秒 R 件, <setting>), ティックの遅れ 最大 L ms"
-#   "... (直前 10 秒は最大 B ms)"
-# (jobs done, the burst's length, jobs a second, the latest start of any 30 ms tick while it
-# lasted and in the 10 s before it), plus the bot's report of the logins.
-#
-# Usage: bench/login_storm.sh [CLIENTS]     (default: 50)
+# Usage: bench/login_storm.sh [CLIENTS] [CONCURRENCY]     (defaults: 2000, 64)
+# PASSWORD_HASH=default runs with the server's default password hash instead of sha1.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-CLIENTS="${1:-50}"
+CLIENTS="${1:-2000}"
+CONCURRENCY="${2:-64}"
+ulimit -n 20000 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 trap cleanup_root EXIT
+
+make_root --count "$CLIENTS" --layout dense --per-block 4 --prefix storm
+start_server
 machine_line
-
-storm() {  # storm LABEL
-  local out="$BENCH_ROOT/bot-$1.txt"
-  "$VORNHAL_BOT" --multi-port "$MULTI_PORT" --zone-port "$ZONE_PORT" --clients "$CLIENTS" \
-    --concurrency "$CLIENTS" --mode idle --duration 2 --prefix storm --password bench \
-    --login-timeout 120 > "$out" || true
-  sleep 0.5
-  local line
-  line=$(grep 'パスワード処理:' "$BENCH_ROOT/server.log" | tail -1 | cut -d' ' -f2- || true)
-  echo "$1: ${line:-no burst line} | bot: $(grep -E '^(entered|connections):' "$out" | tr '\n' ' ')"
-}
-
-for setting in sha1 argon2id; do
-  make_root --count "$CLIENTS" --layout spread --prefix storm
-  printf '[Main]\nPasswordHash=%s\n' "$setting" >> "$BENCH_ROOT/vornhal.ini"
-  start_server
-  sleep 11  # a quiet 10 s before the storm, which the line compares the storm with
-  storm "$setting first storm"
-  sleep 1  # the first bots have left
-  storm "$setting second storm"
-  cleanup_root
-done
-echo "reproduce: bench/login_storm.sh $CLIENTS"
+echo "password hash: ${PASSWORD_HASH:-sha1}"
+sleep 1
+out="$BENCH_ROOT/bot.txt"
+cmd=("$VORNHAL_BOT" --multi-port "$MULTI_PORT" --zone-port "$ZONE_PORT" --clients "$CLIENTS"
+     --mode idle --duration 1 --drain 0 --prefix storm --concurrency "$CONCURRENCY"
+     --login-timeout 600)
+run_bot_measured "$out" "${cmd[@]}"
+cat "$out"
+entered=$(grep '^entered:' "$out" | sed -E 's/.* in ([0-9.]+) s.*/\1/')
+echo "server CPU over the logins: $LOGIN_TICKS ticks at $CLK_TCK/s; $(bot_figure "$out" frames_login) packets received by the bots: $LOGIN_US_PER_FRAME us per delivered packet"
+echo "summary: clients=$(bot_figure "$out" connections) entered_s=$entered server_cpu_s=$(awk -v c="$LOGIN_TICKS" -v hz="$CLK_TCK" 'BEGIN { printf "%.2f", c / hz }') us_per_packet=$LOGIN_US_PER_FRAME missing=$(bot_figure "$out" missing_packets) hash=${PASSWORD_HASH:-sha1}"
+echo "bot command: ${cmd[*]}"
+echo "reproduce: ${PASSWORD_HASH:+PASSWORD_HASH=$PASSWORD_HASH }bench/login_storm.sh $CLIENTS $CONCURRENCY"
