@@ -41,8 +41,16 @@ std::string ServerName(const TSession& session) {
 }
 
 // Releases a character whose Context is this connection: clears Login and Context and queues
-// its save, so no character is left naming a connection that goes away. The writer reports a
-// failure itself.
+// its save, so no character is left naming a connection that goes away. The caller waits for
+// the save (without the world lock) through WaitReleased.
+std::shared_future<std::string> ReleaseChara(TChara* tc, TConnection& context) {
+  if (tc == nullptr || tc->Context.get() != &context) return {};
+  tc->Login = false;
+  tc->Context.reset();
+  return QueueSaveChara(tc);
+}
+
+// The same inside a packet handler, which cannot wait: the writer reports a failure itself.
 void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_name) {
   if (tc == nullptr || tc->Context.get() != &context) return;
   tc->Login = false;
@@ -50,6 +58,15 @@ void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_na
   QueueSaveChara(tc, [server_name, name = tc->FName](const std::string& error) {
     LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, name, error);
   });
+}
+
+void WaitReleased(const std::shared_future<std::string>& saved, const std::string& chara_name,
+                  const std::string& server_name) {
+  if (!saved.valid()) return;
+  std::string error = saved.get();
+  if (!error.empty()) {
+    LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name, chara_name, error);
+  }
 }
 
 }  // namespace
@@ -65,18 +82,20 @@ void TMultiServer::DoConnect(TConnection& context) {
 }
 
 void TMultiServer::DoDisconnect(TConnection& context) {
+  std::shared_future<std::string> saved;
+  std::string chara_name;
   {
     TWorldGuard guard;
     TSession* session = context.Data;
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
     // A character that has meanwhile entered the world on the Zone server belongs to that
     // connection now and is left alone.
-    // The file is written by the save writer while the world and this network thread go on
-    // (every client leaves the Multi server on its way into the world; waiting here would
-    // hold a network thread for each file flush); the writer logs a failure itself.
-    ReleaseChara(tc, context, Name());
+    if (tc != nullptr) chara_name = tc->FName;
+    saved = ReleaseChara(tc, context);
     if (session != nullptr) session->SetChara(nullptr);
   }
+  // The file is written by the save writer while the world goes on.
+  WaitReleased(saved, chara_name, Name());
   TServer::DoDisconnect(context);
 }
 
