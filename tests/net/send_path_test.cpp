@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/settings.h"
 #include "net/packet.h"
 #include "net/server.h"
 #include "net/session.h"
@@ -176,11 +177,16 @@ std::vector<std::pair<uint8_t, uint32_t>> Parse(const Bytes& stream) {
 class SendPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // These clients send thousands of requests on purpose: no packet budget.
+    Security.MaxPacketsPerSecond = 0;
     port_ = FreePort();
     server_ = std::make_unique<SendServer>(port_, &shared_);
     server_->Open();
   }
-  void TearDown() override { server_->Close(); }
+  void TearDown() override {
+    server_->Close();
+    ResetSettingsToDefaults();
+  }
   void WaitConnects(int n) {
     std::unique_lock<std::mutex> lock(shared_.mutex);
     ASSERT_TRUE(shared_.cv.wait_for(lock, 5s, [&] { return shared_.connects >= n; }));
