@@ -53,6 +53,50 @@ make_root() {
   while [[ $HTTP_PORT == "$MULTI_PORT" || $HTTP_PORT == "$ZONE_PORT" ]]; do HTTP_PORT=$(free_port); done
   printf '[MultiServer]\nPort=%s\n[ZoneServer]\nPort=%s\n[HttpServer]\nPort=%s\n' \
     "$MULTI_PORT" "$ZONE_PORT" "$HTTP_PORT" > "$BENCH_ROOT/vornhal.ini"
+  # The benches load the server far beyond any player: every abuse limit is off (0), and the
+  # password hash is the fast one unless PASSWORD_HASH says otherwise ("default" leaves the
+  # server's own choice).
+  local hash="${PASSWORD_HASH:-sha1}"
+  if [[ "$hash" != default ]]; then
+    printf '[Main]\nPasswordHash=%s\n' "$hash" >> "$BENCH_ROOT/vornhal.ini"
+  fi
+  printf '[Security]\n' >> "$BENCH_ROOT/vornhal.ini"
+  local key
+  for key in MaxConnectionsPerIP MaxConnections LoginTimeout IdleTimeout MaxPacketsPerSecond \
+             MaxUnsentBytesTotal ChatLinesPer5s MaxLogLinesPerConnection MaxMobsPerMap \
+             MaxItemsPerBlock LoginFailuresAllowed LoginLockSeconds AccountsPerIPPerHour; do
+    printf '%s=0\n' "$key" >> "$BENCH_ROOT/vornhal.ini"
+  done
+}
+
+# Runs the bot (the arguments are its command line) with its report in $1, and measures the
+# server's CPU time from the moment every client has entered (the bot's "entered:" line) until
+# the bot exits, and from the bot's start until that moment. Sets LOGIN_TICKS, RUN_TICKS,
+# RUN_SECONDS and US_PER_FRAME (server CPU microseconds per frame the bot received while it
+# measured) and LOGIN_US_PER_FRAME (the same for the login and entering).
+run_bot_measured() {
+  local out="$1"; shift
+  local c_start c0 c1 t0 t1
+  c_start=$(cpu_ticks "$SERVER_PID")
+  "$@" > "$out" &
+  local pid=$!
+  until grep -q '^entered:' "$out" 2>/dev/null; do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  c0=$(cpu_ticks "$SERVER_PID"); t0=$(now_s)
+  wait "$pid"
+  c1=$(cpu_ticks "$SERVER_PID"); t1=$(now_s)
+  LOGIN_TICKS=$((c0 - c_start))
+  RUN_TICKS=$((c1 - c0))
+  RUN_SECONDS=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }')
+  US_PER_FRAME=$(per_frame "$RUN_TICKS" "$(bot_figure "$out" frames_measured)")
+  LOGIN_US_PER_FRAME=$(per_frame "$LOGIN_TICKS" "$(bot_figure "$out" frames_login)")
+}
+
+# Server CPU microseconds per frame: per_frame TICKS FRAMES.
+per_frame() {
+  awk -v c="$1" -v hz="$CLK_TCK" -v n="${2:-0}" 'BEGIN { if (n > 0) printf "%.3f", 1e6 * c / hz / n; else print "n/a" }'
 }
 
 # Starts the server on BENCH_ROOT. Every line it prints goes to $BENCH_ROOT/server.log with the

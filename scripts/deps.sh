@@ -3,7 +3,7 @@
 set -e
 packages="cmake ninja-build g++ libasio-dev zlib1g-dev libssl-dev nlohmann-json3-dev \
 libminiupnpc-dev libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev python3 \
-chromium chromium-driver python3-selenium"
+libsodium-dev dpkg-dev file chromium chromium-driver python3-selenium"
 missing=""
 for p in $packages; do
   if ! dpkg -s "$p" >/dev/null 2>&1; then missing="$missing $p"; fi

@@ -32,15 +32,25 @@ void RunPasswordJob(std::function<void()> job);
 // Jobs queued or running.
 int PendingPasswordJobs();
 
-// A burst of password work and how late the ticks were while it lasted: the Multi server's tick
-// feeds it, and it logs one line when a burst of at least kBurstReportJobs ends.
+// A burst of password work and how late the ticks were while it lasted, beside how late they
+// were in the 10 s before it: the Multi server's tick feeds it, and it logs one line when a
+// burst of at least kBurstReportJobs ends.
 class TPasswordBurstMonitor {
  public:
   static constexpr int kBurstReportJobs = 10;
+  static constexpr uint32_t kBaselineSeconds = 10;
   // Called on every tick with the tick's start (world lock held).
   void OnTick(uint32_t tick);
 
  private:
+  // The latest lateness of each of the last 16 seconds (by tick / 1000).
+  struct TSecond {
+    uint32_t second = 0;
+    uint32_t max_late = 0;
+  };
+  TSecond FSeconds[16];
+  uint32_t FBaseline = 0;
+
   bool FActive = false;
   bool FHaveLast = false;
   uint32_t FLastTick = 0;

@@ -1,7 +1,11 @@
 #include "net/server.h"
 
+#include <sys/socket.h>
+
 #include <asio.hpp>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -26,6 +30,8 @@
 #include "platform/world_lock.h"
 
 namespace vornhal {
+
+class TAsioConnection;
 
 TServer* MultiServer = nullptr;
 TServer* ZoneServer = nullptr;
@@ -53,6 +59,15 @@ constexpr int kKeepAliveProbes = 5;
 constexpr size_t kRecvBufferSize = 4096;
 // Send buffers bigger than this are given back once everything queued has been sent.
 constexpr size_t kKeptSendBuffer = 4096;
+// Bytes for a connection other than the one whose packet (or posted completion) is being
+// handled wait for the flusher, so that every connection's deliveries of a while go out in one
+// send. The flusher runs at most once per window: at least kFlushWindow, and four times as long
+// as its previous run took (at most kMaxFlushWindow), so that sending to very many connections
+// at once (a message to everyone while thousands log in) never takes more than about a fifth
+// of a core. A connection gets its own replies at the end of handling, with everything queued
+// for it before them; after a quiet window the waiting bytes go at once.
+constexpr auto kFlushWindow = std::chrono::microseconds(4000);
+constexpr auto kMaxFlushWindow = std::chrono::microseconds(20000);
 
 // The one process-wide io_context, run by a small pool while any server is open.
 class IoPool {
@@ -108,6 +123,9 @@ class TAsioConnection : public TConnection,
   void Close() override;
 
   void Start();
+  // Sends what is queued (see Flush); for the flusher, which has taken the connection off its
+  // list.
+  void FlushListed();
 
   size_t Backlog() override;
   bool Open() const override { return connected_.load(); }
@@ -122,6 +140,9 @@ class TAsioConnection : public TConnection,
   void OnWatch();
   bool OnGarbage(size_t waiting);
   bool OnBody(const uint8_t* body, size_t size);
+  void BeginHandling();
+  void EndHandling();
+  void Flush(bool listed = false);
   void StartWrite();
   void OnWrite(const asio::error_code& ec, size_t size);
   void CloseSocket();
@@ -137,6 +158,7 @@ class TAsioConnection : public TConnection,
   asio::steady_timer watch_timer_;
   std::string peer_ip_;
   std::atomic<bool> connected_{true};
+  int fd_ = -1;  // the socket's descriptor; used for sends only while socket_closed_ is false
 
   // Strand-only state.
   TFrameReader reader_;
@@ -164,8 +186,72 @@ class TAsioConnection : public TConnection,
   std::vector<uint8_t> pending_;
   std::vector<uint8_t> inflight_;
   size_t unsent_ = 0;
-  bool writing_ = false;
+  bool writing_ = false;  // an asynchronous write is in flight; it takes pending_ when done
+  bool listed_ = false;   // on the flusher's list
 };
+
+namespace {
+
+// The connection whose packet, connect or posted completion this thread is handling.
+thread_local TAsioConnection* handling = nullptr;
+
+// Connections with bytes for the next flush, and the one timer that flushes them all. A flush
+// runs at most once per window: the first connection listed after a quiet window is flushed
+// at once, the ones listed while a window runs wait for its end.
+class TFlusher {
+ public:
+  static TFlusher& Get() {
+    static TFlusher flusher;
+    return flusher;
+  }
+  void List(std::shared_ptr<TAsioConnection> conn) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waiting_.push_back(std::move(conn));
+    if (!armed_) Arm();
+  }
+
+ private:
+  TFlusher() : timer_(IoPool::Get().Context()) {}
+
+  void Arm() {  // mutex_ held
+    armed_ = true;
+    auto due = last_flush_ + window_;
+    if (due <= std::chrono::steady_clock::now()) {
+      asio::post(IoPool::Get().Context(), [this] { Run(); });
+      return;
+    }
+    timer_.expires_at(due);
+    timer_.async_wait([this](const asio::error_code&) { Run(); });
+  }
+
+  // Only one Run at a time: armed_ stays set until it is done.
+  void Run() {
+    const auto start = std::chrono::steady_clock::now();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      batch_.swap(waiting_);
+      last_flush_ = start;
+    }
+    for (auto& conn : batch_) conn->FlushListed();
+    batch_.clear();
+    const auto took = std::chrono::steady_clock::now() - start;
+    std::lock_guard<std::mutex> lock(mutex_);
+    window_ = std::clamp<std::chrono::steady_clock::duration>(4 * took, kFlushWindow,
+                                                               kMaxFlushWindow);
+    armed_ = false;
+    if (!waiting_.empty()) Arm();
+  }
+
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<TAsioConnection>> waiting_;
+  std::vector<std::shared_ptr<TAsioConnection>> batch_;  // Run only
+  bool armed_ = false;
+  std::chrono::steady_clock::time_point last_flush_{};
+  std::chrono::steady_clock::duration window_ = kFlushWindow;
+  asio::steady_timer timer_;
+};
+
+}  // namespace
 
 // Shared with the handlers in flight, so a late completion never touches freed state.
 struct TServer::Impl : std::enable_shared_from_this<TServer::Impl> {
@@ -233,12 +319,22 @@ TAsioConnection::TAsioConnection(std::shared_ptr<TServer::Impl> server,
   tokens_ = 2.0 * std::max(0, Security.MaxPacketsPerSecond);
   log_budget_.Configure(Security.MaxLogLinesPerConnection,
                         Format("[%s] \"%s\"", server_name_, peer_ip_));
+  fd_ = fd;
+}
+
+void TAsioConnection::BeginHandling() { handling = this; }
+
+// What the handling queued for its own connection goes out now, with one send.
+void TAsioConnection::EndHandling() {
+  handling = nullptr;
+  Flush();
 }
 
 void TAsioConnection::Start() {
   TBacklogBound::Get().Register(this);
   auto self = shared_from_this();
   asio::post(socket_.get_executor(), [self] {
+    self->BeginHandling();
     {
       TLogBudgetScope budget(&self->log_budget_);
       try {
@@ -253,6 +349,7 @@ void TAsioConnection::Start() {
                                              : Seconds(Security.IdleTimeout);
       self->ArmWatch(self->accepted_at_ + first);
     }
+    self->EndHandling();
     self->StartRead();
   });
 }
@@ -263,6 +360,8 @@ size_t TAsioConnection::Backlog() {
 }
 
 void TAsioConnection::CloseForBacklog(uint64_t limit) {
+  // Written whatever connection's packet caused it: the line is about this one.
+  TLogBudgetScope unbudgeted(nullptr);
   LogFmt("[%s] 全接続の未送信データが%uバイトを超えたため、未送信の多い \"%s\" を切断", server_name_,
          limit, peer_ip_);
   ForceClose();
@@ -360,7 +459,9 @@ void TAsioConnection::Consume() {
   {
     TLogBudgetScope budget(&log_budget_);
     // Bytes arriving after Close() are no longer dispatched; the read goes on until the socket
-    // is closed, which is what ends the connection.
+    // is closed, which is what ends the connection. What the handlers queue for this
+    // connection goes out with one send once the bytes at hand are handled.
+    BeginHandling();
     while (connected_.load() && recv_offset_ < recv_length_) {
       recv_offset_ +=
           reader_.Feed(recv_.get() + recv_offset_, recv_length_ - recv_offset_);
@@ -370,6 +471,7 @@ void TAsioConnection::Consume() {
       }
       if (paused_) break;
     }
+    EndHandling();
     if (paused_ && connected_.load()) {
       if (!throttle_logged_) {
         throttle_logged_ = true;
@@ -451,17 +553,19 @@ void TAsioConnection::Post(std::function<void()> fn) {
   auto self = shared_from_this();
   asio::post(socket_.get_executor(), [self, fn = std::move(fn)] {
     TLogBudgetScope budget(&self->log_budget_);
+    self->BeginHandling();
     try {
       fn();
     } catch (const std::exception& e) {
       LogFmt("[%s] Error: %s", self->server_name_, EscapeLogText(e.what()));
     }
+    self->EndHandling();
   });
 }
 
 void TAsioConnection::Write(const uint8_t* data, size_t size) {
   if (size == 0) return;
-  bool start = false;
+  bool list = false;
   size_t unsent = 0;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
@@ -470,9 +574,9 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
       pending_.insert(pending_.end(), data, data + size);
       unsent_ += size;
       TBacklogBound::Get().Add(size);
-      start = !writing_;
-      if (start) writing_ = true;
-      unsent = 0;
+      // The connection being handled is flushed when its handling ends, and a write in
+      // flight takes what is pending when it completes; anything else waits for the flusher.
+      if (handling != this && !writing_ && !listed_) list = listed_ = true;
     } else {
       unsent = unsent_;
     }
@@ -480,16 +584,54 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
   if (Security.MaxUnsentBytesTotal > 0) {
     TBacklogBound::Get().Enforce(static_cast<uint64_t>(Security.MaxUnsentBytesTotal));
   }
-  if (start) {
-    auto self = shared_from_this();
-    asio::post(socket_.get_executor(), [self] { self->StartWrite(); });
+  if (list) {
+    TFlusher::Get().List(shared_from_this());
     return;
   }
   if (unsent > 0) {
+    TLogBudgetScope unbudgeted(nullptr);
     LogFmt("[%s] \"%s\" への未送信データが%uバイトを超えたため切断", server_name_, peer_ip_,
            kMaxUnsentBytes);
     ForceClose();
   }
+}
+
+void TAsioConnection::FlushListed() { Flush(true); }
+
+// Sends everything queued with one send when no asynchronous write is in flight; what the
+// socket does not take at once goes on with an asynchronous write on the strand. Any thread:
+// the descriptor is used only under the queue lock while the socket is open, and the strand
+// closes the socket only after marking it closed under that lock.
+void TAsioConnection::Flush(bool listed) {
+  std::unique_lock<std::mutex> lock(queue_mutex_);
+  if (listed) listed_ = false;
+  if (writing_ || socket_closed_ || pending_.empty()) return;
+  ssize_t n = ::send(fd_, pending_.data(), pending_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (n < 0) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      // The peer is gone; the pending read reports it and ends the connection.
+      pending_.clear();
+      lock.unlock();
+      ForceClose();
+      return;
+    }
+    n = 0;
+  }
+  const size_t sent = static_cast<size_t>(n);
+  const size_t counted = std::min(unsent_, sent);
+  unsent_ -= counted;
+  TBacklogBound::Get().Sub(counted);
+  if (sent > 0) metrics::CountBytesSent(server_name_, sent);
+  if (sent == pending_.size()) {
+    pending_.clear();
+    if (pending_.capacity() > kKeptSendBuffer) std::vector<uint8_t>().swap(pending_);
+    return;
+  }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(sent));
+  writing_ = true;
+  lock.unlock();
+  auto self = shared_from_this();
+  asio::post(socket_.get_executor(), [self] { self->StartWrite(); });
 }
 
 void TAsioConnection::StartWrite() {
@@ -546,6 +688,8 @@ void TAsioConnection::Close() {
   auto self = shared_from_this();
   asio::post(socket_.get_executor(), [self] {
     if (self->socket_closed_) return;
+    // Bytes still waiting for the flusher were queued before the close: they go first.
+    self->Flush();
     bool busy;
     {
       std::lock_guard<std::mutex> lock(self->queue_mutex_);
@@ -588,6 +732,9 @@ void TAsioConnection::CloseSocket() {
 }
 
 void TAsioConnection::Finish() {
+  // The socket is closed: its place under the connection caps is free before anything is
+  // logged about the end.
+  TAdmission::Get().Release(peer_ip_);
   log_budget_.Flush();
   {
     TLogBudgetScope budget(&log_budget_);
@@ -605,7 +752,6 @@ void TAsioConnection::Finish() {
     unsent_ = 0;
   }
   TBacklogBound::Get().Unregister(this);
-  TAdmission::Get().Release(peer_ip_);
   if (Data != nullptr) {
     // A handler that did not reach the base disconnect handling still frees the session.
     TWorldGuard lock;

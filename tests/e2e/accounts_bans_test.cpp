@@ -91,6 +91,7 @@ TEST_F(Bans, AddressesAndRangesAreClosedAtAcceptAndLoggedOnceAMinute) {
   zone.Connect(static_cast<uint16_t>(server->zone_port));
   EXPECT_TRUE(zone.WaitClosed(Millis(2000)));
 
+  ASSERT_TRUE(server->WaitForLog("利用停止中のアドレス 127.0.1.200", 2000)) << server->Log();
   const std::string log = server->Log();
   EXPECT_NE(log.find("利用停止リスト"), std::string::npos) << "the bad line is reported";
   auto count = [&](const std::string& what) {

@@ -83,7 +83,8 @@ class SampleWorld : public ::testing::Test {
   void SetUp() override {
     test::ServerProcess::Options options;
     options.data_dir = VORNHAL_SAMPLE_DIR;
-    options.extra_ini = ExtraIni();
+    // The fixture's own lines (set in a constructor) and those of an override.
+    options.extra_ini = extra_ini + ExtraIni();
     server = std::make_unique<test::ServerProcess>(options);
   }
   // INI text for this fixture's server (limits a test needs off, for example).
@@ -144,6 +145,8 @@ class SampleWorld : public ::testing::Test {
 
   std::unique_ptr<test::ServerProcess> server;
   std::vector<std::unique_ptr<Player>> players;
+  // INI lines for the server SetUp starts (a derived fixture sets it in its constructor).
+  std::string extra_ini;
 
  private:
   int counter_ = 0;

@@ -202,6 +202,10 @@ class Driver {
   uint64_t late = 0;
   uint64_t operations = 0;
   uint64_t delivered = 0;  // expected packets of the measurement that arrived
+  // Every frame any server sent, before every client entered and after (whatever its kind).
+  uint64_t frames_login = 0;
+  uint64_t frames_measured = 0;
+  void CountFrame() { ++(measuring ? frames_measured : frames_login); }
   std::vector<double> latencies;
 
  private:
@@ -305,6 +309,7 @@ void Bot::Read() {
       uint8_t* b = in_.data() + pos + 3;
       pos += 3 + body;
       if (body == 0) return Fail("empty body");
+      d_.CountFrame();
       uint8_t id = b[0];
       int before = gen_;
       if (ServerIdWithoutSeed(id)) {
@@ -703,17 +708,21 @@ void Driver::Report(double seconds) {
   std::printf("missing_packets: %llu\n", static_cast<unsigned long long>(missing));
   std::printf("unexpected_packets: %llu\n", static_cast<unsigned long long>(unexpected));
   std::printf("late_acks: %llu\n", static_cast<unsigned long long>(late));
+  std::printf("frames_login: %llu\n", static_cast<unsigned long long>(frames_login));
+  std::printf("frames_measured: %llu\n", static_cast<unsigned long long>(frames_measured));
   std::printf(
       "{\"mode\":\"%s\",\"clients\":%d,\"connections\":%d,\"duration_s\":%.3f,\"operations\":%llu,"
       "\"throughput_ops_per_s\":%.1f,\"samples\":%zu,\"p50_ms\":%.3f,\"p99_ms\":%.3f,"
       "\"p999_ms\":%.3f,\"max_ms\":%.3f,\"delivered_packets\":%llu,\"delivered_per_s\":%.1f,"
       "\"expected_packets\":%llu,\"missing_packets\":%llu,"
-      "\"unexpected_packets\":%llu,\"late_acks\":%llu}\n",
+      "\"unexpected_packets\":%llu,\"late_acks\":%llu,\"frames_login\":%llu,"
+      "\"frames_measured\":%llu}\n",
       mode, opt.clients, established_, seconds, static_cast<unsigned long long>(operations), ops_s,
       p.count, p.p50, p.p99, p.p999, p.max, static_cast<unsigned long long>(delivered),
       seconds > 0 ? double(delivered) / seconds : 0.0, static_cast<unsigned long long>(expected),
       static_cast<unsigned long long>(missing), static_cast<unsigned long long>(unexpected),
-      static_cast<unsigned long long>(late));
+      static_cast<unsigned long long>(late), static_cast<unsigned long long>(frames_login),
+      static_cast<unsigned long long>(frames_measured));
   std::fflush(stdout);
 }
 

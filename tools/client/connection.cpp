@@ -49,6 +49,9 @@ void Connection::Connect(uint16_t port, const std::string& host, Millis timeout)
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer_, sizeof receive_buffer_);
   }
   if (!local_address_.empty()) {
+    // Without address reuse, this socket's TIME_WAIT after a close would keep a server from
+    // binding its port (servers pick from the same range) for a minute.
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     if (inet_pton(AF_INET, local_address_.c_str(), &local.sin_addr) != 1 ||

@@ -1,0 +1,98 @@
+// The operator's ban commands: what they refuse, what they write, and who they disconnect.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+
+#include "data/common.h"
+#include "data/database.h"
+#include "login/bans.h"
+#include "platform/files.h"
+#include "support/recording_connection.h"
+#include "world/chara.h"
+#include "world/globals.h"
+#include "world/map.h"
+#include "world/map_object.h"
+
+namespace vornhal {
+namespace {
+
+class BanCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vornhal-bancmd-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    LoadBanFile(dir + "/bans.txt");
+    DataDir = dir + "/";
+    InitDatabase();
+    ResetObjectIDs();
+    auto map = std::make_unique<TMap>();
+    map->ID = 10055;
+    map->Width = 40;
+    map->Height = 40;
+    MapList->Add(std::move(map));
+  }
+  void TearDown() override {
+    for (TChara* tc : *CharaList) tc->Context.reset();
+    FreeDatabase();
+    DataDir.clear();
+    StopBanWatcher();
+    SetCurrentBans(TBanList());
+    std::filesystem::remove_all(dir);
+  }
+  TChara* Playing(const std::string& name, std::shared_ptr<test::RecordingConnection>& conn) {
+    TChara* tc = nullptr;
+    EXPECT_TRUE(CharaList->CreateChara(name, "digest", tc));
+    conn = std::make_shared<test::RecordingConnection>("192.0.2.10");
+    tc->Context = conn;
+    tc->Login = true;
+    return tc;
+  }
+  std::string dir;
+};
+
+TEST_F(BanCommands, BadTargetsAreRefusedAndNothingIsWritten) {
+  EXPECT_NE(AddBan(TBanKind::Address, "300.1.1.1", 0, "x"), "");
+  EXPECT_NE(AddBan(TBanKind::Address, "10.0.0.0/40", 0, "x"), "");
+  EXPECT_NE(AddBan(TBanKind::Name, "two words", 0, "x"), "");
+  EXPECT_NE(AddBan(TBanKind::Name, "", 0, "x"), "");
+  EXPECT_NE(AddBan(TBanKind::Name, "ok", -1, "x"), "");
+  EXPECT_FALSE(FileExists(dir + "/bans.txt"));
+  EXPECT_FALSE(RemoveBan(TBanKind::Name, "nobody"));
+}
+
+TEST_F(BanCommands, ANameBanDisconnectsThatCharacterOnlyAndEndsInWholeMinutes) {
+  std::shared_ptr<test::RecordingConnection> bob_conn, amy_conn;
+  Playing("Bob", bob_conn);
+  Playing("Amy", amy_conn);
+  const std::time_t before = std::time(nullptr);
+  EXPECT_EQ(AddBan(TBanKind::Name, "bob", 5, "spam\nmore"), "");
+  EXPECT_TRUE(bob_conn->WasClosed());
+  EXPECT_FALSE(amy_conn->WasClosed());
+  const TBan* ban = CurrentBans()->FindName("Bob", before);
+  ASSERT_NE(ban, nullptr);
+  EXPECT_EQ(ban->reason, "spam more");
+  EXPECT_EQ(ban->until % 60, 0);
+  EXPECT_GE(ban->until, before + 300);
+  EXPECT_LT(ban->until, before + 360 + 60);
+  EXPECT_EQ(*ReadFile(dir + "/bans.txt"), "name bob " + FormatBanTime(ban->until) + " spam more\n");
+
+  EXPECT_TRUE(RemoveBan(TBanKind::Name, "BOB"));
+  EXPECT_EQ(CurrentBans()->FindName("Bob", before), nullptr);
+  EXPECT_FALSE(RemoveBan(TBanKind::Name, "bob"));
+}
+
+TEST_F(BanCommands, AnAddressBanWithoutEndAppliesToTheRange) {
+  EXPECT_EQ(AddBan(TBanKind::Address, "198.51.100.0/24", 0, ""), "");
+  EXPECT_EQ(*ReadFile(dir + "/bans.txt"), "ip 198.51.100.0/24 -\n");
+  EXPECT_NE(CurrentBans()->FindAddress("198.51.100.77", std::time(nullptr) + 10 * 365 * 86400), nullptr);
+  EXPECT_FALSE(RemoveBan(TBanKind::Address, "198.51.100.77"));
+  EXPECT_TRUE(RemoveBan(TBanKind::Address, "198.51.100.0/24"));
+  EXPECT_EQ(CurrentBans()->FindAddress("198.51.100.77", std::time(nullptr)), nullptr);
+}
+
+}  // namespace
+}  // namespace vornhal
