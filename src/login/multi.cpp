@@ -63,13 +63,8 @@ std::string ServerName(const TSession& session) {
 }
 
 // Releases a character whose Context is this connection: clears Login and Context and queues
-<<<<<<< HEAD
 // its save, so no character is left naming a connection that goes away. Nothing waits for the
 // file: the writer reports a failure itself.
-=======
-// its save, so no character is left naming a connection that goes away. The writer reports a
-// failure itself.
->>>>>>> issue-17
 void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_name) {
   if (tc == nullptr || tc->Context.get() != &context) return;
   tc->Login = false;
@@ -80,7 +75,6 @@ void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_na
   });
 }
 
-<<<<<<< HEAD
 // Lower-cased names of accounts made in memory whose first file is not yet on disk: they
 // cannot log in until it is, and are removed again if it fails.
 std::set<std::string>& CreatingNames() {
@@ -123,8 +117,6 @@ TChara* CreationDone(const std::string& server, const std::string& name, const s
   return tc;
 }
 
-=======
->>>>>>> issue-17
 }  // namespace
 
 // One login, creation or password change in flight for a connection. The connection pointer
@@ -195,14 +187,7 @@ void TMultiServer::DoDisconnect(TConnection& context) {
     if (auto* multi = dynamic_cast<TMultiSession*>(session)) multi->CancelPending();
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
     // A character that has meanwhile entered the world on the Zone server belongs to that
-<<<<<<< HEAD
     // connection now and is left alone. The save writer writes the file and logs a failure.
-=======
-    // connection now and is left alone.
-    // The file is written by the save writer while the world and this network thread go on
-    // (every client leaves the Multi server on its way into the world; waiting here would
-    // hold a network thread for each file flush); the writer logs a failure itself.
->>>>>>> issue-17
     ReleaseChara(tc, context, Name());
     if (session != nullptr) session->SetChara(nullptr);
   }
