@@ -98,7 +98,7 @@ constexpr std::string_view kPage = R"PAGE(<!DOCTYPE html>
       <span><i style="background:var(--portal)"></i>portals</span>
     </div>
     <div id="map-wrap"><canvas id="map-canvas" width="10" height="10"></canvas></div>
-    <table id="map-objects"><tbody id="map-object-rows"></tbody></table>
+    <div id="map-objects"><table><tbody id="map-object-rows"></tbody></table></div>
   </section>
 
   <section class="wide">
@@ -236,6 +236,9 @@ async function refreshMap() {
   const objects = map.objects.slice().sort((a, b) => order[a.kind] - order[b.kind]);
   const rows = $("map-object-rows");
   rows.innerHTML = "";
+  // Names first, so no name ever covers a character's dot.
+  g.fillStyle = "#fff"; g.font = "11px sans-serif";
+  for (const o of objects) if (o.kind === "chara") g.fillText(o.name, (o.x + 1.2) * size, (o.y + .3) * size);
   for (const o of objects) {
     g.fillStyle = COLORS[o.kind] || "#fff";
     if (o.kind === "chara") {
@@ -248,9 +251,6 @@ async function refreshMap() {
     const swatch = cell("\u25A0"); swatch.style.color = COLORS[o.kind];
     tr.append(swatch, cell(o.kind), cell(o.name), cell(o.x + ", " + o.y));
     rows.appendChild(tr);
-  }
-  for (const o of objects) if (o.kind === "chara") {
-    g.fillStyle = "#fff"; g.font = "11px sans-serif"; g.fillText(o.name, (o.x + 1.2) * size, (o.y + .3) * size);
   }
 }
 
