@@ -716,6 +716,7 @@ void WriteGroup(std::vector<TSaveItem*>& items, const TYield& yield = nullptr) {
   size_t written = 0;
   for (TSaveItem* item : items) {
     if (yield && ++written % 256 == 0) yield();
+    if (!item->error.empty()) continue;  // refused when it was queued
     try {
       if (!IsUsableCharaFileName(item->name)) {
         throw std::runtime_error("ファイル名に使えないキャラ名です");
@@ -841,8 +842,9 @@ class TSaveWriter {
   }
 
   // Queues the save; false when no writer runs (the caller then writes it itself).
+  // A save queued with an error is not written; its waiters get the error from the writer.
   bool Queue(const std::string& dir, const std::string& name, std::string& text, TLane lane,
-             TSaveDone& done) {
+             TSaveDone& done, const std::string& error = std::string()) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!thread_.joinable() || stopping_) return false;
@@ -861,6 +863,7 @@ class TSaveWriter {
         lanes_[static_cast<int>(lane)].push_back(std::move(key));
       }
       p.item->text = std::move(text);
+      p.item->error = error;
       if (done) p.item->waiters.push_back(std::move(done));
     }
     cv_.notify_all();
@@ -981,6 +984,9 @@ const char kReservedError[] = "読み込めなかったファイルと同じ名�
 // Queues one save, or writes it at once without a writer. done may be empty.
 void Submit(const TChara& tc, TLane lane, TSaveDone done) {
   if (IsReservedCharaName(tc.FName)) {
+    // Answered like any save (from the writer thread when one runs), never written.
+    std::string none;
+    if (TSaveWriter::Get().Queue(SaveDir(), tc.FName, none, lane, done, kReservedError)) return;
     if (done) done(kReservedError);
     return;
   }

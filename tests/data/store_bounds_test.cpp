@@ -6,6 +6,7 @@
 
 #include "data/chara_store.h"
 #include "data_fixture.h"
+#include "platform/files.h"
 
 namespace vornhal::test {
 namespace {
@@ -32,6 +33,31 @@ TEST_F(StoreBoundsTest, TextsFromAFileAreCutToOneWireFieldWithoutSplittingAChara
   std::string long_name = text;
   long_name.replace(long_name.find("\"Cut\""), 5, "\"" + std::string(kMaxCharaNameBytes + 1, 'n') + "\"");
   EXPECT_EQ(CharaFromJson(long_name), nullptr);
+}
+
+TEST_F(StoreBoundsTest, AFileThatFailedToLoadReservesItsNameAndIsNeverWritten) {
+  WriteBasicMaps();
+  Captured([] { LoadMapData(); });
+  WriteBytes("save/Victim.json", "{\"Name\": \"Vic");
+  WriteBytes("save/Big.json", std::string(1024 * 1024 + 1, ' '));
+  std::string out = Captured([] { LoadCharaList(); });
+  EXPECT_NE(out.find("\"Victim.json\" を読み込みません (invalid JSON)"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"Big.json\" を読み込みません (too large"), std::string::npos) << out;
+  EXPECT_TRUE(IsReservedCharaName("VICTIM"));
+  EXPECT_TRUE(IsReservedCharaName("big"));
+  EXPECT_FALSE(IsReservedCharaName("Other"));
+  // Were a character of that name made anyway, its saves fail, with the writer or without.
+  TChara* tc = nullptr;
+  ASSERT_TRUE(CharaList->CreateChara("Victim", "p", tc));
+  EXPECT_NE(QueueSaveChara(tc).get(), "");
+  StartSaveWriter();
+  std::string created = "unset";
+  QueueCreateChara(tc, [&created](const std::string& error) { created = error; });
+  EXPECT_NE(QueueSaveChara(tc).get(), "");
+  StopSaveWriter();
+  EXPECT_NE(created, "unset");
+  EXPECT_NE(created, "");
+  EXPECT_EQ(ReadFile(Path("save/Victim.json")).value_or(""), "{\"Name\": \"Vic");
 }
 
 TEST_F(StoreBoundsTest, BlocksTooBigForOneFrameAreReportedNamingTheFile) {
