@@ -395,7 +395,7 @@ class TRemover {
     cv_.notify_all();
     thread_.join();
     thread_ = std::thread();
-    if (left > 0) LogFmt("置き換えた古いキャラファイル %zu 件は次の起動時に削除します", left);
+    if (left > 0) LogFmt("置き換えた古いキャラファイル %d 件は次の起動時に削除します", static_cast<int>(left));
   }
   ~TRemover() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -557,7 +557,8 @@ void LoadCharaList() {
       RemoveLater(dir + temporaries[i]);
     }
     if (temporaries.size() > kNamedLines) {
-      LogFmt("保存の途中で残った一時ファイルを全部で %zu 件削除しました", temporaries.size());
+      LogFmt("保存の途中で残った一時ファイルを全部で %d 件削除しました",
+             static_cast<int>(temporaries.size()));
     }
     std::sort(names.begin(), names.end());
     for (const std::string& file : names) {
@@ -1105,8 +1106,8 @@ int SaveCharaList() {
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                        std::chrono::steady_clock::now() - started)
                        .count();
-    LogFmt("キャラデータを保存しています (残り %zu 件, %lld 秒経過)", PendingSaveCount(),
-           static_cast<long long>(seconds));
+    LogFmt("キャラデータを保存しています (残り %d 件, %d 秒経過)", static_cast<int>(PendingSaveCount()),
+           static_cast<int>(seconds));
     next_report += std::chrono::seconds(3);
   }
   return done.get();

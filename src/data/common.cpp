@@ -96,8 +96,8 @@ constexpr size_t kFileRoom = kFrameBody - 4 - 2 - 256 - 4;
 // A block that cannot travel in one frame is reported at start-up: the client cannot receive it.
 void ReportOversized(const std::string& file, size_t bytes, size_t room) {
   if (bytes <= room) return;
-  LogFmt("Error: \"%s\" のデータ (%zu バイト) は 1 フレーム (%zu バイト) に収まらないため、クライアントに送れません",
-         file, bytes, room);
+  LogFmt("Error: \"%s\" のデータ (%d バイト) は 1 フレーム (%d バイト) に収まらないため、クライアントに送れません",
+         file, static_cast<int>(bytes), static_cast<int>(room));
 }
 
 void LoadRuleText() {
