@@ -804,6 +804,14 @@ void WriteNow(std::vector<TSaveItem*> items, const TYield& yield = nullptr) {
   Finish(items);
 }
 
+// One save asked for, before it is queued.
+struct TSaveRequest {
+  std::string name;
+  std::string text;
+  TSaveDone done;
+  std::string error;  // set: refused, never written
+};
+
 // The one writer thread. It holds at most one pending save per character file: a newer save
 // replaces the text of a pending one and inherits its waiters. Saves of one file are written
 // in the order asked for (a save asked for while its file is being written waits for the next
@@ -849,23 +857,19 @@ class TSaveWriter {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!thread_.joinable() || stopping_) return false;
-      std::string key = EntryPath(dir, name);
-      auto [it, added] = pending_.try_emplace(key);
-      TPending& p = it->second;
-      if (added) {
-        p.item = std::make_unique<TSaveItem>();
-        p.item->dir = dir;
-        p.item->name = name;
-        p.lane = lane;
-        lanes_[static_cast<int>(lane)].push_back(std::move(key));
-      } else if (lane < p.lane) {
-        // Moves up to the faster lane; the key left in the slower one is skipped there.
-        p.lane = lane;
-        lanes_[static_cast<int>(lane)].push_back(std::move(key));
-      }
-      p.item->text = std::move(text);
-      p.item->error = error;
-      if (done) p.item->waiters.push_back(std::move(done));
+      QueueLocked(dir, name, text, lane, done, error);
+    }
+    cv_.notify_all();
+    return true;
+  }
+
+  // The same for a whole pass under one lock (the world waits while the pass is queued).
+  bool QueueMany(const std::string& dir, std::vector<TSaveRequest>& requests, TLane lane) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!thread_.joinable() || stopping_) return false;
+      pending_.reserve(pending_.size() + requests.size());
+      for (TSaveRequest& r : requests) QueueLocked(dir, r.name, r.text, lane, r.done, r.error);
     }
     cv_.notify_all();
     return true;
@@ -886,6 +890,28 @@ class TSaveWriter {
     std::unique_ptr<TSaveItem> item;
     TLane lane = TLane::kPeriodic;
   };
+
+  // mutex_ held.
+  void QueueLocked(const std::string& dir, const std::string& name, std::string& text, TLane lane,
+                   TSaveDone& done, const std::string& error) {
+    std::string key = EntryPath(dir, name);
+    auto [it, added] = pending_.try_emplace(key);
+    TPending& p = it->second;
+    if (added) {
+      p.item = std::make_unique<TSaveItem>();
+      p.item->dir = dir;
+      p.item->name = name;
+      p.lane = lane;
+      lanes_[static_cast<int>(lane)].push_back(std::move(key));
+    } else if (lane < p.lane) {
+      // Moves up to the faster lane; the key left in the slower one is skipped there.
+      p.lane = lane;
+      lanes_[static_cast<int>(lane)].push_back(std::move(key));
+    }
+    p.item->text = std::move(text);
+    p.item->error = error;
+    if (done) p.item->waiters.push_back(std::move(done));
+  }
 
   // Takes up to kGroup pending saves of one lane; mutex_ held.
   void Take(TLane lane, std::vector<std::unique_ptr<TSaveItem>>& out) {
@@ -1080,8 +1106,17 @@ std::shared_future<int> QueueSaveCharaList(int* count) {
     return result;
   }
   pass->left = static_cast<size_t>(total);
+  std::vector<TSaveRequest> requests;
+  requests.reserve(static_cast<size_t>(total));
   for (TChara* tc : *CharaList) {
-    Submit(*tc, TLane::kPeriodic, [pass, name = tc->FName](const std::string& error) {
+    TSaveRequest r;
+    r.name = tc->FName;
+    if (IsReservedCharaName(tc->FName)) {
+      r.error = kReservedError;
+    } else {
+      r.text = CharaToJson(*tc);
+    }
+    r.done = [pass, name = tc->FName](const std::string& error) {
       if (error.empty()) {
         ++pass->saved;
       } else {
@@ -1092,8 +1127,24 @@ std::shared_future<int> QueueSaveCharaList(int* count) {
         if (pass->saved > 0) Log("キャラデータを保存しました");
         pass->done.set_value(pass->failures);
       }
-    });
+    };
+    requests.push_back(std::move(r));
   }
+  const std::string dir = SaveDir();
+  if (TSaveWriter::Get().QueueMany(dir, requests, TLane::kPeriodic)) return result;
+  // No writer: written here, as one group.
+  std::vector<TSaveItem> items(requests.size());
+  std::vector<TSaveItem*> group;
+  group.reserve(items.size());
+  for (size_t i = 0; i < requests.size(); ++i) {
+    items[i].dir = dir;
+    items[i].name = std::move(requests[i].name);
+    items[i].text = std::move(requests[i].text);
+    items[i].error = std::move(requests[i].error);
+    items[i].waiters.push_back(std::move(requests[i].done));
+    group.push_back(&items[i]);
+  }
+  WriteNow(std::move(group));
   return result;
 }
 
