@@ -10,8 +10,8 @@ its own log lines as they arrive:
     servers, then saves every character with SaveCharaList, the same call the periodic save
     makes while it holds the world lock, so this is also an upper bound for how long the
     periodic save holds the lock.
-The server is started and stopped several times: the first save creates each character's
-swap file, later saves reuse them.
+The server is started and stopped several times: every save writes each character's file anew
+(a new temporary file renamed into place; the replaced files are removed in the background).
 
 Usage: python3 bench/data_bench.py [--binary build/vornhal] [--chars 10000] [--maps 500]
                                    [--runs 3]
@@ -136,7 +136,7 @@ def main():
             server.proc.wait(60)
             print("run %d: start-up %.3f s, SIGINT to saved (save-all of %d) %.3f s%s" %
                   (run, started - server.start, args.chars, saved - sigint,
-                   "  (first save: creates the swap files)" if run == 1 else ""))
+                   "  (first save)" if run == 1 else ""))
         print("command: python3 bench/data_bench.py --binary %s --chars %d --maps %d --runs %d" %
               (args.binary, args.chars, args.maps, args.runs))
     finally:

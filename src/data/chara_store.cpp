@@ -354,6 +354,92 @@ std::unique_ptr<TChara> CharaFromJsonWithReason(const std::string& text, std::st
   return tc;
 }
 
+// Removes replaced character files on its own thread. Freeing an inode costs the file system
+// far more than writing a small file (milliseconds each), so the writer only hands the old
+// files over here and goes on; shutdown waits until all are gone.
+class TRemover {
+ public:
+  static TRemover& Get() {
+    static TRemover remover;
+    return remover;
+  }
+  // Without a running thread the file is removed at once.
+  void Add(std::string path) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (thread_.joinable() && !stopping_) {
+        paths_.push_back(std::move(path));
+        cv_.notify_all();
+        return;
+      }
+    }
+    Remove(path);
+  }
+  void Start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (thread_.joinable()) return;
+    stopping_ = false;
+    thread_ = std::thread([this] { Run(); });
+  }
+  // Ends the thread after the file it is removing: shutdown never waits for the old files,
+  // which the next start-up finds and removes.
+  void Stop() {
+    size_t left = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!thread_.joinable()) return;
+      stopping_ = true;
+      left = paths_.size();
+      paths_.clear();
+    }
+    cv_.notify_all();
+    thread_.join();
+    thread_ = std::thread();
+    if (left > 0) LogFmt("置き換えた古いキャラファイル %d 件は次の起動時に削除します", static_cast<int>(left));
+  }
+  ~TRemover() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!thread_.joinable()) return;
+    stopping_ = true;
+    paths_.clear();
+    cv_.notify_all();
+    mutex_.unlock();
+    thread_.join();
+    mutex_.lock();
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return paths_.size();
+  }
+
+ private:
+  static void Remove(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      LogFmt("Error: \"%s\" を削除できません: %s", EscapeLogText(path, 600), std::strerror(errno));
+    }
+  }
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      cv_.wait(lock, [this] { return stopping_ || !paths_.empty(); });
+      if (stopping_ || paths_.empty()) break;
+      std::string path = std::move(paths_.front());
+      paths_.pop_front();
+      lock.unlock();
+      Remove(path);
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::string> paths_;
+  std::thread thread_;
+  bool stopping_ = false;
+};
+
+void RemoveLater(const std::string& path) { TRemover::Get().Add(path); }
+
 // Names of save files that failed to load (see IsReservedCharaName), lower-cased A-Z.
 std::set<std::string>& ReservedNames() {
   static std::set<std::string> names;
@@ -434,6 +520,7 @@ std::unique_ptr<TChara> CharaFromJson(const std::string& text) {
 void LoadCharaList() {
   const std::string dir = SaveDir();
   ReservedNames().clear();
+  TRemover::Get().Start();  // removes leftovers while the server starts
   if (DirectoryExists(dir)) {
     std::vector<std::string> names;
     std::vector<std::string> temporaries;
@@ -458,15 +545,20 @@ void LoadCharaList() {
       }
     }
     std::sort(temporaries.begin(), temporaries.end());
-    for (const std::string& file : temporaries) {
-      // A save that never got renamed into place: the character file still holds the last
-      // whole save. unlink removes a symlink itself, never what it names.
-      if (::unlink((dir + file).c_str()) == 0) {
-        LogFmt("保存の途中で残った一時ファイル \"%s\" を削除しました", EscapeLogText(file, 300));
-      } else {
-        LogFmt("Error: 一時ファイル \"%s\" を削除できません: %s", EscapeLogText(file, 300),
-               std::strerror(errno));
+    // Saves that never got renamed into place, and replaced files not yet removed: the
+    // character files still hold the last whole saves. They are removed in the background
+    // (unlink removes a symlink itself, never what it names).
+    constexpr size_t kNamedLines = 20;
+    for (size_t i = 0; i < temporaries.size(); ++i) {
+      if (i < kNamedLines) {
+        LogFmt("保存の途中で残った一時ファイル \"%s\" を削除しました",
+               EscapeLogText(temporaries[i], 300));
       }
+      RemoveLater(dir + temporaries[i]);
+    }
+    if (temporaries.size() > kNamedLines) {
+      LogFmt("保存の途中で残った一時ファイルを全部で %d 件削除しました",
+             static_cast<int>(temporaries.size()));
     }
     std::sort(names.begin(), names.end());
     for (const std::string& file : names) {
@@ -525,7 +617,14 @@ struct TSaveItem {
   std::vector<TSaveDone> waiters;
   std::string temp;   // the temporary file once written
   std::string error;  // empty while all is well
+  // A newer save of the same file was written meanwhile (see TSaveWriter::Yield): this
+  // one's temporary file is dropped, and its waiters went to the newer one.
+  bool superseded = false;
 };
+
+// Called by a long group write between its temporary files, so faster lanes need not wait
+// for the whole group.
+using TYield = std::function<void()>;
 
 std::string EntryPath(const std::string& dir, const std::string& name) {
   return dir + name + ".json";
@@ -574,15 +673,51 @@ void FsyncPath(const std::string& path) {
   if (rc != 0) ThrowErrno("\"" + path + "\" を同期できません", err);
 }
 
+
+// Puts the new file (temp) in place of the character file (path) in one atomic step and hands
+// the replaced file to the remover. Where the folder allows it the two names are exchanged and
+// the old file, now under the temporary name, is removed later: replacing a file by rename
+// makes the file system free the old one at once, which is very slow when thousands are
+// saved. The old file is never written to. Anything but a regular file at path (a folder, a
+// device) is never moved; a symlink there is replaced itself, never followed.
+void PutInPlace(const std::string& temp, const std::string& path) {
+  struct stat st {};
+  bool exists = ::lstat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+    ::unlink(temp.c_str());
+    throw std::runtime_error("\"" + path + "\" は通常のファイルではないため置き換えません");
+  }
+  if (exists && S_ISREG(st.st_mode) &&
+      ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+    // Something else may have taken the file's place since the check: put it back.
+    struct stat moved {};
+    if (::lstat(temp.c_str(), &moved) == 0 && !S_ISREG(moved.st_mode)) {
+      ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+      ::unlink(temp.c_str());
+      throw std::runtime_error("\"" + path + "\" は通常のファイルではないため置き換えません");
+    }
+    RemoveLater(temp);
+    return;
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    throw std::runtime_error("\"" + path + "\" に置き換えられません: " + std::strerror(err));
+  }
+}
+
 // Writes a group of character files. Each gets a new temporary file; all are flushed (one
 // file: fsync; several: one flush of the file system, far cheaper than one per file), then
 // each is renamed over its character file and the folder is flushed. A file once visible
 // under a character's name is never written again, and a crash leaves the old or the new
 // file. rename never follows a symlink at the target, and never replaces a folder.
-void WriteGroup(std::vector<TSaveItem*>& items) {
+void WriteGroup(std::vector<TSaveItem*>& items, const TYield& yield = nullptr) {
   const bool single = items.size() == 1;
   std::vector<std::string> dirs;
+  size_t written = 0;
   for (TSaveItem* item : items) {
+    if (yield && ++written % 256 == 0) yield();
+    if (!item->error.empty()) continue;  // refused when it was queued
     try {
       if (!IsUsableCharaFileName(item->name)) {
         throw std::runtime_error("ファイル名に使えないキャラ名です");
@@ -617,13 +752,18 @@ void WriteGroup(std::vector<TSaveItem*>& items) {
       }
     }
   }
+  if (yield) yield();
   for (TSaveItem* item : items) {
     if (!item->error.empty()) continue;
+    if (item->superseded) {
+      RemoveLater(item->temp);
+      continue;
+    }
     const std::string path = EntryPath(item->dir, item->name);
-    if (::rename(item->temp.c_str(), path.c_str()) != 0) {
-      int err = errno;
-      ::unlink(item->temp.c_str());
-      item->error = "\"" + path + "\" に置き換えられません: " + std::strerror(err);
+    try {
+      PutInPlace(item->temp, path);
+    } catch (const std::exception& e) {
+      item->error = e.what();
     }
   }
   for (const std::string& dir : dirs) {
@@ -659,20 +799,33 @@ void Finish(std::vector<TSaveItem*>& items) {
 enum class TLane { kLogout = 0, kCreate = 1, kPeriodic = 2 };
 constexpr int kLanes = 3;
 
-void WriteNow(std::vector<TSaveItem*> items) {
-  WriteGroup(items);
+void WriteNow(std::vector<TSaveItem*> items, const TYield& yield = nullptr) {
+  WriteGroup(items, yield);
   Finish(items);
 }
+
+// One save asked for, before it is queued.
+struct TSaveRequest {
+  std::string name;
+  std::string text;
+  TSaveDone done;
+  std::string error;  // set: refused, never written
+};
 
 // The one writer thread. It holds at most one pending save per character file: a newer save
 // replaces the text of a pending one and inherits its waiters. Saves of one file are written
 // in the order asked for (a save asked for while its file is being written waits for the next
-// round). Three lanes, taken in turn one group at a time: logout saves, new characters and the
-// periodic pass; so a logout waits for at most one group of each other lane, never for a
-// whole pass or a flood of new accounts.
+// round). Three lanes, taken in turn one group at a time: players leaving the world, the
+// login server (new characters and characters it lets go) and the periodic pass; so a logout
+// waits for at most one group of each other lane, never for a whole pass or a flood of new
+// accounts. A big periodic group lets logouts through while it writes (Yield).
 class TSaveWriter {
  public:
+  // Saves written with one flush of the file system. The periodic pass goes in far bigger
+  // groups (a flush costs about as much for one file as for thousands), and lets logout
+  // saves through while it writes.
   static constexpr size_t kGroup = 256;
+  static constexpr size_t kPeriodicGroup = 16384;
 
   static TSaveWriter& Get() {
     static TSaveWriter writer;
@@ -698,27 +851,25 @@ class TSaveWriter {
   }
 
   // Queues the save; false when no writer runs (the caller then writes it itself).
+  // A save queued with an error is not written; its waiters get the error from the writer.
   bool Queue(const std::string& dir, const std::string& name, std::string& text, TLane lane,
-             TSaveDone& done) {
+             TSaveDone& done, const std::string& error = std::string()) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!thread_.joinable() || stopping_) return false;
-      std::string key = EntryPath(dir, name);
-      auto [it, added] = pending_.try_emplace(key);
-      TPending& p = it->second;
-      if (added) {
-        p.item = std::make_unique<TSaveItem>();
-        p.item->dir = dir;
-        p.item->name = name;
-        p.lane = lane;
-        lanes_[static_cast<int>(lane)].push_back(std::move(key));
-      } else if (lane < p.lane) {
-        // Moves up to the faster lane; the key left in the slower one is skipped there.
-        p.lane = lane;
-        lanes_[static_cast<int>(lane)].push_back(std::move(key));
-      }
-      p.item->text = std::move(text);
-      if (done) p.item->waiters.push_back(std::move(done));
+      QueueLocked(dir, name, text, lane, done, error);
+    }
+    cv_.notify_all();
+    return true;
+  }
+
+  // The same for a whole pass under one lock (the world waits while the pass is queued).
+  bool QueueMany(const std::string& dir, std::vector<TSaveRequest>& requests, TLane lane) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!thread_.joinable() || stopping_) return false;
+      pending_.reserve(pending_.size() + requests.size());
+      for (TSaveRequest& r : requests) QueueLocked(dir, r.name, r.text, lane, r.done, r.error);
     }
     cv_.notify_all();
     return true;
@@ -740,10 +891,33 @@ class TSaveWriter {
     TLane lane = TLane::kPeriodic;
   };
 
+  // mutex_ held.
+  void QueueLocked(const std::string& dir, const std::string& name, std::string& text, TLane lane,
+                   TSaveDone& done, const std::string& error) {
+    std::string key = EntryPath(dir, name);
+    auto [it, added] = pending_.try_emplace(key);
+    TPending& p = it->second;
+    if (added) {
+      p.item = std::make_unique<TSaveItem>();
+      p.item->dir = dir;
+      p.item->name = name;
+      p.lane = lane;
+      lanes_[static_cast<int>(lane)].push_back(std::move(key));
+    } else if (lane < p.lane) {
+      // Moves up to the faster lane; the key left in the slower one is skipped there.
+      p.lane = lane;
+      lanes_[static_cast<int>(lane)].push_back(std::move(key));
+    }
+    p.item->text = std::move(text);
+    p.item->error = error;
+    if (done) p.item->waiters.push_back(std::move(done));
+  }
+
   // Takes up to kGroup pending saves of one lane; mutex_ held.
   void Take(TLane lane, std::vector<std::unique_ptr<TSaveItem>>& out) {
     std::deque<std::string>& keys = lanes_[static_cast<int>(lane)];
-    while (!keys.empty() && out.size() < kGroup) {
+    const size_t limit = lane == TLane::kPeriodic ? kPeriodicGroup : kGroup;
+    while (!keys.empty() && out.size() < limit) {
       std::string key = std::move(keys.front());
       keys.pop_front();
       auto it = pending_.find(key);
@@ -779,7 +953,14 @@ class TSaveWriter {
       std::vector<TSaveItem*> items;
       items.reserve(group.size());
       for (auto& item : group) items.push_back(item.get());
-      WriteNow(std::move(items));
+      if (group.size() > kGroup) {
+        in_flight_.clear();
+        for (TSaveItem* item : items) in_flight_[EntryPath(item->dir, item->name)] = item;
+        WriteNow(std::move(items), [this] { Yield(); });
+        in_flight_.clear();
+      } else {
+        WriteNow(std::move(items));
+      }
       group.clear();
       lock.lock();
       busy_ = false;
@@ -789,6 +970,30 @@ class TSaveWriter {
     idle_cv_.notify_all();
   }
 
+  // Writes the pending logout saves in the middle of a big group. A logout save of a file the
+  // group also holds supersedes the group's older text: the group then never renames it in
+  // place, and whoever waited for it is answered with the newer save.
+  void Yield() {
+    std::vector<std::unique_ptr<TSaveItem>> logouts;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Take(TLane::kLogout, logouts);
+    }
+    if (logouts.empty()) return;
+    std::vector<TSaveItem*> items;
+    for (auto& item : logouts) {
+      auto it = in_flight_.find(EntryPath(item->dir, item->name));
+      if (it != in_flight_.end() && !it->second->superseded) {
+        it->second->superseded = true;
+        for (TSaveDone& done : it->second->waiters) item->waiters.push_back(std::move(done));
+        it->second->waiters.clear();
+      }
+      items.push_back(item.get());
+    }
+    WriteNow(std::move(items));
+  }
+
+  std::unordered_map<std::string, TSaveItem*> in_flight_;  // the big group being written
   std::mutex mutex_;
   std::condition_variable cv_;
   std::condition_variable idle_cv_;
@@ -806,6 +1011,9 @@ const char kReservedError[] = "読み込めなかったファイルと同じ名�
 // Queues one save, or writes it at once without a writer. done may be empty.
 void Submit(const TChara& tc, TLane lane, TSaveDone done) {
   if (IsReservedCharaName(tc.FName)) {
+    // Answered like any save (from the writer thread when one runs), never written.
+    std::string none;
+    if (TSaveWriter::Get().Queue(SaveDir(), tc.FName, none, lane, done, kReservedError)) return;
     if (done) done(kReservedError);
     return;
   }
@@ -822,9 +1030,15 @@ void Submit(const TChara& tc, TLane lane, TSaveDone done) {
 
 }  // namespace
 
-void StartSaveWriter() { TSaveWriter::Get().Start(); }
+void StartSaveWriter() {
+  TRemover::Get().Start();
+  TSaveWriter::Get().Start();
+}
 
-void StopSaveWriter() { TSaveWriter::Get().Stop(); }
+void StopSaveWriter() {
+  TSaveWriter::Get().Stop();
+  TRemover::Get().Stop();
+}
 
 void DrainSaveWriter() { TSaveWriter::Get().Drain(); }
 
@@ -839,6 +1053,21 @@ std::shared_future<std::string> QueueSaveChara(
     return result;
   }
   Submit(*tc, TLane::kLogout, [promise, on_failure = std::move(on_failure)](const std::string& error) {
+    if (!error.empty() && on_failure) on_failure(error);
+    promise->set_value(error);
+  });
+  return result;
+}
+
+std::shared_future<std::string> QueueReleaseChara(
+    TChara* tc, std::function<void(const std::string&)> on_failure) {
+  auto promise = std::make_shared<std::promise<std::string>>();
+  std::shared_future<std::string> result = promise->get_future().share();
+  if (!tc) {
+    promise->set_value(std::string());
+    return result;
+  }
+  Submit(*tc, TLane::kCreate, [promise, on_failure = std::move(on_failure)](const std::string& error) {
     if (!error.empty() && on_failure) on_failure(error);
     promise->set_value(error);
   });
@@ -877,8 +1106,17 @@ std::shared_future<int> QueueSaveCharaList(int* count) {
     return result;
   }
   pass->left = static_cast<size_t>(total);
+  std::vector<TSaveRequest> requests;
+  requests.reserve(static_cast<size_t>(total));
   for (TChara* tc : *CharaList) {
-    Submit(*tc, TLane::kPeriodic, [pass, name = tc->FName](const std::string& error) {
+    TSaveRequest r;
+    r.name = tc->FName;
+    if (IsReservedCharaName(tc->FName)) {
+      r.error = kReservedError;
+    } else {
+      r.text = CharaToJson(*tc);
+    }
+    r.done = [pass, name = tc->FName](const std::string& error) {
       if (error.empty()) {
         ++pass->saved;
       } else {
@@ -889,8 +1127,24 @@ std::shared_future<int> QueueSaveCharaList(int* count) {
         if (pass->saved > 0) Log("キャラデータを保存しました");
         pass->done.set_value(pass->failures);
       }
-    });
+    };
+    requests.push_back(std::move(r));
   }
+  const std::string dir = SaveDir();
+  if (TSaveWriter::Get().QueueMany(dir, requests, TLane::kPeriodic)) return result;
+  // No writer: written here, as one group.
+  std::vector<TSaveItem> items(requests.size());
+  std::vector<TSaveItem*> group;
+  group.reserve(items.size());
+  for (size_t i = 0; i < requests.size(); ++i) {
+    items[i].dir = dir;
+    items[i].name = std::move(requests[i].name);
+    items[i].text = std::move(requests[i].text);
+    items[i].error = std::move(requests[i].error);
+    items[i].waiters.push_back(std::move(requests[i].done));
+    group.push_back(&items[i]);
+  }
+  WriteNow(std::move(group));
   return result;
 }
 
@@ -903,8 +1157,8 @@ int SaveCharaList() {
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                        std::chrono::steady_clock::now() - started)
                        .count();
-    LogFmt("キャラデータを保存しています (残り %u 件, %d 秒経過)", PendingSaveCount(),
-           static_cast<long long>(seconds));
+    LogFmt("キャラデータを保存しています (残り %d 件, %d 秒経過)", static_cast<int>(PendingSaveCount()),
+           static_cast<int>(seconds));
     next_report += std::chrono::seconds(3);
   }
   return done.get();

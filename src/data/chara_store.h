@@ -41,6 +41,10 @@ size_t PendingSaveCount();
 // A caller that cannot wait may pass on_failure, which the writer calls with the error text.
 std::shared_future<std::string> QueueSaveChara(
     TChara* tc, std::function<void(const std::string&)> on_failure = nullptr);
+// The same in the lane of the login server, shared with new characters: a flood of accounts
+// on the login server never delays the saves of players leaving the world.
+std::shared_future<std::string> QueueReleaseChara(
+    TChara* tc, std::function<void(const std::string&)> on_failure = nullptr);
 // Queues a new character's first file. done(error) runs on the writer thread once the file is
 // on disk (written, flushed, renamed, folder flushed: error empty) or has failed (the error
 // text). Without a writer it runs at once on the caller's thread.

@@ -87,6 +87,19 @@ void ClearDataBlocks() {
   ScriptFiles.clear();
 }
 
+// What one frame carries of a data block: the body holds the id and seed bytes, a kind or
+// code byte, a size word and, for a file, its name (at most 256 bytes) and a CRC-32.
+constexpr size_t kFrameBody = 65535;
+constexpr size_t kListRoom = kFrameBody - 4;
+constexpr size_t kFileRoom = kFrameBody - 4 - 2 - 256 - 4;
+
+// A block that cannot travel in one frame is reported at start-up: the client cannot receive it.
+void ReportOversized(const std::string& file, size_t bytes, size_t room) {
+  if (bytes <= room) return;
+  LogFmt("Error: \"%s\" のデータ (%d バイト) は 1 フレーム (%d バイト) に収まらないため、クライアントに送れません",
+         file, static_cast<int>(bytes), static_cast<int>(room));
+}
+
 void LoadRuleText() {
   const std::string path = DataDir + "db/Rule.txt";
   std::optional<std::string> bytes;
@@ -96,6 +109,7 @@ void LoadRuleText() {
     Log("\"Rule.txt\" が見つからないため、規約文を生成しました。");
   }
   RuleData = MakeZLibData(*bytes);
+  ReportOversized(path, RuleData.CompressedData.size(), kListRoom);
 }
 
 void LoadTempData() {
@@ -133,10 +147,12 @@ void LoadTempData() {
     PutU32(TempList, crc);
     std::string key = FromCP932(name);
     TempCRCs[key] = crc;
+    ReportOversized(file_path, stored->size(), kFileRoom);
     TempFiles[key] = std::move(*stored);
     ++listed;
   }
   SetU16(TempList, 0, listed);
+  ReportOversized(path, TempList.size(), kListRoom);
 }
 
 void CreateScriptDataList() {
@@ -170,11 +186,13 @@ void CreateScriptDataList() {
     uint32_t crc = Crc32(text);
     ScriptCRCs[name] = crc;
     ScriptFiles[name] = ZCompress(text);
+    ReportOversized(p.string(), ScriptFiles[name].size(), kFileRoom);
     PutStr8(ScriptList, wire_name);
     PutU32(ScriptList, crc);
     ++count;
   }
   SetU16(ScriptList, 0, count);
+  ReportOversized(dir + "/", ScriptList.size(), kListRoom);
 }
 
 }  // namespace vornhal

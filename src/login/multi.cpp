@@ -69,7 +69,7 @@ void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_na
   if (tc == nullptr || tc->Context.get() != &context) return;
   tc->Login = false;
   tc->Context.reset();
-  QueueSaveChara(tc, [server_name, name = tc->FName](const std::string& error) {
+  QueueReleaseChara(tc, [server_name, name = tc->FName](const std::string& error) {
     LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name,
            EscapeLogText(name), error);
   });
