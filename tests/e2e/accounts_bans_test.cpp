@@ -36,7 +36,7 @@ class Bans : public SampleWorld {
   // without a greeting.
   bool Greeted(const std::string& source) {
     client::Connection c;
-    c.SetSourceAddress(source);
+    c.SetLocalAddress(source);
     c.Connect(static_cast<uint16_t>(server->multi_port));
     return c.WaitFor(sid::kGreeting, Millis(2000)).has_value();
   }
@@ -87,7 +87,7 @@ TEST_F(Bans, AddressesAndRangesAreClosedAtAcceptAndLoggedOnceAMinute) {
   EXPECT_TRUE(Greeted("127.0.2.1"));
   // The Zone server refuses them too.
   client::Connection zone;
-  zone.SetSourceAddress("127.0.0.2");
+  zone.SetLocalAddress("127.0.0.2");
   zone.Connect(static_cast<uint16_t>(server->zone_port));
   EXPECT_TRUE(zone.WaitClosed(Millis(2000)));
 
@@ -106,7 +106,7 @@ TEST_F(Bans, AddressesAndRangesAreClosedAtAcceptAndLoggedOnceAMinute) {
 TEST_F(Bans, AddressBanAddedWhileRunningClosesTheConnectionsOfThatAddress) {
   ASSERT_TRUE(server->Start()) << server->Log();
   client::Connection open;
-  open.SetSourceAddress("127.0.0.3");
+  open.SetLocalAddress("127.0.0.3");
   open.Connect(static_cast<uint16_t>(server->multi_port));
   ASSERT_TRUE(open.WaitFor(sid::kGreeting));
   AppendBans("ip 127.0.0.0/30 - late\n");

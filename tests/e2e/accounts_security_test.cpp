@@ -43,7 +43,7 @@ class Accounts : public ::testing::Test {
   }
   std::unique_ptr<MultiClient> From(const std::string& source) {
     auto m = std::make_unique<MultiClient>();
-    m->conn().SetSourceAddress(source);
+    m->conn().SetLocalAddress(source);
     m->Connect(static_cast<uint16_t>(server->multi_port));
     EXPECT_TRUE(m->Version());
     return m;

@@ -32,7 +32,6 @@ class Connection {
   void SetLocalAddress(std::string address) { local_address_ = std::move(address); }
   // The socket receive buffer of later connections in bytes (0: the system's); a small one
   // makes a client that stops reading push back on the server quickly.
-  void SetSourceAddress(std::string address) { SetLocalAddress(std::move(address)); }
   void SetReceiveBuffer(int bytes) { receive_buffer_ = bytes; }
 
   // Seed byte policy: a fixed seed, or (default) a value that changes with every packet.
