@@ -333,7 +333,12 @@ TEST_F(StoreFiles, ShutdownDuringAFloodEndsAndKeepsEveryAccount) {
   const int created = flood->Created();
   EXPECT_EQ(status, 0) << server->Log();
   EXPECT_EQ(server->CountInLog("Vornhalを終了しました"), 1) << server->Log();
-  size_t files = SaveFolder().size();
+  // Character files only: old files swapped out by the last saves may still be waiting for
+  // their removal, which the next start-up finishes.
+  std::vector<std::string> names = SaveFolder();
+  size_t files = std::count_if(names.begin(), names.end(), [](const std::string& n) {
+    return n.size() > 5 && n.compare(n.size() - 5, 5, ".json") == 0;
+  });
   std::cout << "[ store ] shutdown during a flood took " << stop_ms << " ms; " << created
             << " accounts acknowledged, " << files << " character files\n";
   EXPECT_GT(created, 0);
