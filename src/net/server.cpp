@@ -53,6 +53,11 @@ constexpr int kIoThreads = 2;
 constexpr int kKeepAliveIdleSeconds = 300;
 constexpr int kKeepAliveIntervalSeconds = 60;
 constexpr int kKeepAliveProbes = 5;
+// What the kernel may hold of a connection's outgoing bytes (it doubles the figure for its own
+// bookkeeping). Left to itself it grows a loopback socket's buffer to megabytes, where bytes a
+// client never reads pile up out of sight of the unsent-bytes bounds; with a fixed share they
+// wait in the connection's own queue, where both bounds count them.
+constexpr int kKernelSendBuffer = 64 * 1024;
 // One read's buffer. Client packets are small and a frame may span reads, so a page is
 // plenty; it is allocated without zero-filling, so an idle connection's buffer costs only
 // what its reads have touched.
@@ -314,6 +319,7 @@ TAsioConnection::TAsioConnection(std::shared_ptr<TServer::Impl> server,
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof(int));
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof(int));
   ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof(int));
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kKernelSendBuffer, sizeof(int));
   accepted_at_ = Clock::now();
   tokens_at_ = accepted_at_;
   tokens_ = 2.0 * std::max(0, Security.MaxPacketsPerSecond);

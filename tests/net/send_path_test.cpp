@@ -1,7 +1,8 @@
 // The send path over real loopback sockets: bytes for connections other than the one being
 // handled are sent without any further traffic, every connection's bytes keep their order
 // whoever queues them and from whichever thread, a close sends what was queued before it, and
-// a backlog the socket does not take at once goes out whole once the peer reads.
+// a backlog the socket does not take at once goes out whole once the peer reads and counts as
+// unsent until then.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "platform/settings.h"
+#include "net/backlog.h"
 #include "net/packet.h"
 #include "net/server.h"
 #include "net/session.h"
@@ -281,6 +283,33 @@ TEST_F(SendPathTest, ABacklogTheSocketCannotTakeAtOnceArrivesWholeOnceThePeerRea
   // The connection is still usable afterwards.
   slow.Send(Request(92, 5));
   EXPECT_EQ(Parse(slow.Read(9)), (std::vector<std::pair<uint8_t, uint32_t>>{{2, 5}}));
+}
+
+// Bytes a client does not read stay in the connection's own queue, where the unsent-bytes total
+// sees them, instead of vanishing into a kernel buffer grown to megabytes; once the client
+// reads, the total comes back to nothing.
+TEST_F(SendPathTest, BytesAPeerDoesNotReadCountAsUnsentUntilItReads) {
+  Client slow(port_, 4096);
+  WaitConnects(1);
+  const uint64_t before = TBacklogBound::Get().Total();
+  slow.Send(Request(93, 0));
+  const uint64_t queued = 768u * 4096u;
+  uint64_t peak = 0;
+  for (auto deadline = std::chrono::steady_clock::now() + 3s;
+       std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(20ms);
+    peak = std::max(peak, TBacklogBound::Get().Total() - before);
+    if (peak >= queued - 256 * 1024) break;
+  }
+  EXPECT_GE(peak, queued - 256 * 1024) << "the kernel holds much of a backlog nobody reads";
+  EXPECT_LE(peak, queued);
+  ASSERT_EQ(slow.Read(queued, 10000).size(), queued);
+  uint64_t after = TBacklogBound::Get().Total();
+  for (int i = 0; i < 100 && after != before; ++i) {
+    std::this_thread::sleep_for(10ms);
+    after = TBacklogBound::Get().Total();
+  }
+  EXPECT_EQ(after, before);
 }
 
 }  // namespace
