@@ -1044,34 +1044,32 @@ void DrainSaveWriter() { TSaveWriter::Get().Drain(); }
 
 size_t PendingSaveCount() { return TSaveWriter::Get().PendingCount(); }
 
-std::shared_future<std::string> QueueSaveChara(
-    TChara* tc, std::function<void(const std::string&)> on_failure) {
+namespace {
+// A save in the given lane whose result is both returned and passed to on_failure.
+std::shared_future<std::string> QueueInLane(TChara* tc, TLane lane,
+                                            std::function<void(const std::string&)> on_failure) {
   auto promise = std::make_shared<std::promise<std::string>>();
   std::shared_future<std::string> result = promise->get_future().share();
   if (!tc) {
     promise->set_value(std::string());
     return result;
   }
-  Submit(*tc, TLane::kLogout, [promise, on_failure = std::move(on_failure)](const std::string& error) {
+  Submit(*tc, lane, [promise, on_failure = std::move(on_failure)](const std::string& error) {
     if (!error.empty() && on_failure) on_failure(error);
     promise->set_value(error);
   });
   return result;
 }
+}  // namespace
+
+std::shared_future<std::string> QueueSaveChara(
+    TChara* tc, std::function<void(const std::string&)> on_failure) {
+  return QueueInLane(tc, TLane::kLogout, std::move(on_failure));
+}
 
 std::shared_future<std::string> QueueReleaseChara(
     TChara* tc, std::function<void(const std::string&)> on_failure) {
-  auto promise = std::make_shared<std::promise<std::string>>();
-  std::shared_future<std::string> result = promise->get_future().share();
-  if (!tc) {
-    promise->set_value(std::string());
-    return result;
-  }
-  Submit(*tc, TLane::kCreate, [promise, on_failure = std::move(on_failure)](const std::string& error) {
-    if (!error.empty() && on_failure) on_failure(error);
-    promise->set_value(error);
-  });
-  return result;
+  return QueueInLane(tc, TLane::kCreate, std::move(on_failure));
 }
 
 void QueueCreateChara(TChara* tc, std::function<void(const std::string& error)> done) {
