@@ -330,22 +330,27 @@ TEST_F(Accounts, AStormOfLoginsReportsTheTickLatenessWhileItLasts) {
     if (f && ParseResult(*f).code == 0) ++ok;
   }
   EXPECT_EQ(ok, kLogins);
-  ASSERT_TRUE(server->WaitForLog("パスワード処理: ", 5000));
-  for (int i = 0; i < 100 && server->CountInLog("パスワード処理: ") == before; ++i) {
-    std::this_thread::sleep_for(Millis(50));
-  }
-  std::smatch m;
-  std::string log = server->Log();
+  // The password work may be logged as one burst or several (a slow build splits it): the
+  // lines after the storm together cover every login.
   std::regex line("パスワード処理: ([0-9]+) 件 ([0-9]+) ms \\(毎秒 ([0-9]+) 件, argon2id\\), ティックの遅れ 最大 ([0-9]+) ms \\(直前 10 秒は最大 ([0-9]+) ms\\)");
-  std::vector<std::smatch> found;
-  for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator(); ++it) {
-    found.push_back(*it);
+  std::vector<std::string> bursts;
+  int jobs = 0;
+  for (int i = 0; i < 200 && jobs < kLogins; ++i) {
+    if (i > 0) std::this_thread::sleep_for(Millis(50));
+    std::string log = server->Log();
+    bursts.clear();
+    jobs = 0;
+    int seen = 0;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator(); ++it) {
+      if (seen++ < before) continue;
+      bursts.push_back((*it)[0]);
+      jobs += std::stoi((*it)[1]);
+    }
   }
-  ASSERT_EQ(found.size(), static_cast<size_t>(before) + 1) << log;
-  const std::smatch& storm = found.back();
-  EXPECT_GE(std::stoi(storm[1]), kLogins) << storm[0];
+  ASSERT_FALSE(bursts.empty()) << server->Log();
+  EXPECT_GE(jobs, kLogins) << server->Log();
   // The figures go to the report (the bench measures them); the test shows they are logged.
-  std::cout << "login storm: " << storm[0] << "\n";
+  for (const std::string& b : bursts) std::cout << "login storm: " << b << "\n";
 }
 
 }  // namespace
