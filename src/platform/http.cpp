@@ -195,6 +195,7 @@ void THttpCheckServer::Open(uint16_t port) {
   if (!ec) acceptor->bind(endpoint, ec);
   if (!ec) acceptor->listen(asio::socket_base::max_listen_connections, ec);
   if (ec) {
+    acceptor.reset();  // before the context it belongs to
     impl_->io.reset();
     throw std::runtime_error(Format("[Http] ポート%dを開けません", port));
   }

@@ -42,7 +42,7 @@ TEST(DataCrashTest, KillDuringShutdownSavesLeavesEveryFileLoadable) {
   int64_t span_us = 0;
   for (int run = 0; run < 2; ++run) {
     ASSERT_TRUE(server.Start()) << server.Log();
-    ASSERT_TRUE(server.WaitForLog(loaded, 1000)) << server.Log();
+    ASSERT_TRUE(server.WaitForLog(loaded, 30000)) << server.Log();
     auto t0 = std::chrono::steady_clock::now();
     ::kill(server.Pid(), SIGINT);
     ASSERT_TRUE(server.WaitForLog("キャラデータを保存しました", 60000)) << server.Log();
@@ -58,7 +58,7 @@ TEST(DataCrashTest, KillDuringShutdownSavesLeavesEveryFileLoadable) {
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
     ASSERT_TRUE(server.Start()) << server.Log();
-    ASSERT_TRUE(server.WaitForLog(loaded, 1000)) << server.Log();
+    ASSERT_TRUE(server.WaitForLog(loaded, 30000)) << server.Log();
     ::kill(server.Pid(), SIGINT);
     std::this_thread::sleep_for(std::chrono::microseconds(span_us * cycle / (kCycles - 2)));
     server.Kill();

@@ -149,7 +149,7 @@ class ServerProcess {
     pid_ = pid;
     read_fd_ = fds[0];
     reader_ = std::thread([this] { ReadLoop(); });
-    return WaitForLog("サーバー起動", 20000);
+    return WaitForLog("サーバー起動", 60000);  // a guard against hanging only
   }
 
   // True once the log holds the needle; false after timeout_ms or when the process has ended
