@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/free_port.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -93,17 +95,7 @@ class SendServer : public TServer {
   Shared* shared_;
 };
 
-uint16_t FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(s);
-  return ntohs(addr.sin_port);
-}
+using test::FreePort;
 
 class Client {
  public:

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/free_port.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -106,17 +108,7 @@ class TestServer : public TServer {
   Journal* journal_;
 };
 
-uint16_t FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(s);
-  return ntohs(addr.sin_port);
-}
+using test::FreePort;
 
 class Client {
  public:

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/free_port.h"
+
 #include <cstring>
 
 #include "platform/address.h"
@@ -79,17 +81,7 @@ TEST(Priority, ClassesMapToNiceValuesAndUnknownOnesToNormal) {
   EXPECT_EQ(NiceForPriority(-1), 0);
 }
 
-uint16_t FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(s);
-  return ntohs(addr.sin_port);
-}
+using test::FreePort;
 
 TEST(HttpCheck, AnyGetAnswersOne) {
   uint16_t port = FreePort();

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/free_port.h"
+
 #include <chrono>
 #include <thread>
 
@@ -40,17 +42,7 @@ class AttachServer : public TServer {
   std::unique_ptr<TSession> CreateSession() override { return std::make_unique<AttachSession>(this); }
 };
 
-uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+using test::FreePort;
 
 int Connect(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
