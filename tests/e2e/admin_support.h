@@ -69,12 +69,7 @@ class AdminWorld : public SampleWorld {
 
   // Waits until the log holds the needle as often as `times`.
   bool WaitForCount(const std::string& needle, int times, int timeout_ms = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (server->CountInLog(needle) < times) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return server->WaitForCount(needle, times, timeout_ms);
   }
 
   std::string SaveFile(const std::string& name) const {

@@ -35,14 +35,8 @@ class FaultStore : public SampleWorld {
  protected:
   std::string CharaFile(const std::string& name) const { return server->DataPath() + "save/" + name + ".json"; }
 
-  // Waits until the log holds the needle at least `count` times.
   bool WaitCount(const std::string& needle, int count, int timeout_ms) {
-    auto deadline = Clock::now() + Millis(timeout_ms);
-    while (server->CountInLog(needle) < count) {
-      if (Clock::now() >= deadline || !server->Running()) return false;
-      std::this_thread::sleep_for(Millis(5));
-    }
-    return true;
+    return server->WaitForCount(needle, count, timeout_ms);
   }
 
   // Logs an existing (or, with create, a new) character in on the Multi server, waits until

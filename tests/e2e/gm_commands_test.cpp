@@ -180,6 +180,7 @@ TEST_F(GmCommands, ReloadOnlyWhenAloneThenReplacesNearbyNpcs) {
   }
 
   auto frames = p.Command("@reload");
+  EXPECT_TRUE(server->WaitForCount("のNPCデータをロードしました", loads + 1, 2000));
   EXPECT_EQ(server->CountInLog("のNPCデータをロードしました"), loads + 1);
   // Near the spawn point (17, 35) stand the shopkeeper (22, 30) and the board (18, 33): the
   // first and third NPCs of the file, ids 50000 and 50002 before and after the reload.

@@ -39,12 +39,7 @@ ServerProcess::Options SampleWith(const std::string& ini) {
 }
 
 bool WaitCount(ServerProcess& server, const std::string& needle, int count, int timeout_ms) {
-  auto deadline = Clock::now() + Millis(timeout_ms);
-  while (Clock::now() < deadline) {
-    if (server.CountInLog(needle) >= count) return true;
-    std::this_thread::sleep_for(Millis(20));
-  }
-  return server.CountInLog(needle) >= count;
+  return server.WaitForCount(needle, count, timeout_ms);
 }
 
 TEST(LimitsConnections, PerAddressCapCountsMultiAndZoneTogetherAndSparesOtherAddresses) {

@@ -196,12 +196,20 @@ class ServerProcess {
   // How often the needle occurs in the log.
   int CountInLog(const std::string& needle) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    int n = 0;
-    for (size_t pos = log_.find(needle); pos != std::string::npos;
-         pos = log_.find(needle, pos + needle.size())) {
-      ++n;
+    return CountLocked(needle);
+  }
+
+  // True once the log holds the needle at least `count` times; false after timeout_ms or when
+  // the process has ended short of it. The log reaches the test through a pipe, so a line the
+  // server printed while answering a request may arrive after the answer.
+  bool WaitForCount(const std::string& needle, int count, int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (CountLocked(needle) >= count) return true;
+      if (reader_done_) return false;
+      if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) return CountLocked(needle) >= count;
     }
-    return n;
   }
 
   bool Running() {
@@ -347,6 +355,15 @@ class ServerProcess {
       std::filesystem::remove_all(root, ec);
       root.clear();
     }
+  }
+
+  int CountLocked(const std::string& needle) const {
+    int n = 0;
+    for (size_t pos = log_.find(needle); pos != std::string::npos;
+         pos = log_.find(needle, pos + needle.size())) {
+      ++n;
+    }
+    return n;
   }
 
   pid_t pid_ = -1;
