@@ -35,4 +35,20 @@ class TConnection {
 
 using TContextPtr = std::shared_ptr<TConnection>;
 
+// While one of these lives on a thread, the writes it makes to connections other than the one
+// being handled may wait for a longer coalescing window (up to a few tenths of a second under
+// a heavy load) than other deliveries: for messages to everyone, which no player times,
+// unlike a neighbour's step. Each connection still receives its bytes in the order written.
+class TUnhurriedWrites {
+ public:
+  TUnhurriedWrites();
+  ~TUnhurriedWrites();
+  TUnhurriedWrites(const TUnhurriedWrites&) = delete;
+  TUnhurriedWrites& operator=(const TUnhurriedWrites&) = delete;
+  static bool Active();
+
+ private:
+  bool outer_;
+};
+
 }  // namespace vornhal

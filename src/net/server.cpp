@@ -73,6 +73,12 @@ constexpr size_t kKeptSendBuffer = 4096;
 // for it before them; after a quiet window the waiting bytes go at once.
 constexpr auto kFlushWindow = std::chrono::microseconds(4000);
 constexpr auto kMaxFlushWindow = std::chrono::microseconds(20000);
+// Unhurried writes (messages to everyone) wait for a flusher of their own with a longer
+// window, so that while thousands log in at once each connection gets their welcomes in a few
+// sends a second instead of fifty. A connection with an unhurried write waiting that is
+// written to in the normal way goes out with the normal window, everything queued included.
+constexpr auto kUnhurriedFlushWindow = std::chrono::microseconds(50000);
+constexpr auto kMaxUnhurriedFlushWindow = std::chrono::microseconds(200000);
 
 // The one process-wide io_context, run by a small pool while any server is open.
 class IoPool {
@@ -128,9 +134,9 @@ class TAsioConnection : public TConnection,
   void Close() override;
 
   void Start();
-  // Sends what is queued (see Flush); for the flusher, which has taken the connection off its
-  // list.
-  void FlushListed();
+  // Sends what is queued (see Flush); for a flusher, which has taken the connection off its
+  // list (the unhurried one's or the normal one's).
+  void FlushListed(bool unhurried);
 
   size_t Backlog() override;
   bool Open() const override { return connected_.load(); }
@@ -147,7 +153,8 @@ class TAsioConnection : public TConnection,
   bool OnBody(const uint8_t* body, size_t size);
   void BeginHandling();
   void EndHandling();
-  void Flush(bool listed = false);
+  enum class TListed { kNone, kNormal, kUnhurried };
+  void Flush(TListed listed = TListed::kNone);
   void StartWrite();
   void OnWrite(const asio::error_code& ec, size_t size);
   void CloseSocket();
@@ -192,7 +199,8 @@ class TAsioConnection : public TConnection,
   std::vector<uint8_t> inflight_;
   size_t unsent_ = 0;
   bool writing_ = false;  // an asynchronous write is in flight; it takes pending_ when done
-  bool listed_ = false;   // on the flusher's list
+  bool listed_ = false;   // on the normal flusher's list
+  bool listed_unhurried_ = false;  // on the unhurried flusher's list
 };
 
 namespace {
@@ -200,13 +208,21 @@ namespace {
 // The connection whose packet, connect or posted completion this thread is handling.
 thread_local TAsioConnection* handling = nullptr;
 
+thread_local bool unhurried_writes = false;
+
 // Connections with bytes for the next flush, and the one timer that flushes them all. A flush
 // runs at most once per window: the first connection listed after a quiet window is flushed
 // at once, the ones listed while a window runs wait for its end.
 class TFlusher {
  public:
+  // The flusher of normal deliveries.
   static TFlusher& Get() {
-    static TFlusher flusher;
+    static TFlusher flusher(kFlushWindow, kMaxFlushWindow, false);
+    return flusher;
+  }
+  // The flusher of unhurried ones.
+  static TFlusher& Unhurried() {
+    static TFlusher flusher(kUnhurriedFlushWindow, kMaxUnhurriedFlushWindow, true);
     return flusher;
   }
   void List(std::shared_ptr<TAsioConnection> conn) {
@@ -216,7 +232,13 @@ class TFlusher {
   }
 
  private:
-  TFlusher() : timer_(IoPool::Get().Context()) {}
+  using Duration = std::chrono::steady_clock::duration;
+  TFlusher(Duration min_window, Duration max_window, bool unhurried)
+      : min_window_(min_window),
+        max_window_(max_window),
+        unhurried_(unhurried),
+        window_(min_window),
+        timer_(IoPool::Get().Context()) {}
 
   void Arm() {  // mutex_ held
     armed_ = true;
@@ -237,12 +259,11 @@ class TFlusher {
       batch_.swap(waiting_);
       last_flush_ = start;
     }
-    for (auto& conn : batch_) conn->FlushListed();
+    for (auto& conn : batch_) conn->FlushListed(unhurried_);
     batch_.clear();
     const auto took = std::chrono::steady_clock::now() - start;
     std::lock_guard<std::mutex> lock(mutex_);
-    window_ = std::clamp<std::chrono::steady_clock::duration>(4 * took, kFlushWindow,
-                                                               kMaxFlushWindow);
+    window_ = std::clamp<Duration>(4 * took, min_window_, max_window_);
     armed_ = false;
     if (!waiting_.empty()) Arm();
   }
@@ -252,11 +273,20 @@ class TFlusher {
   std::vector<std::shared_ptr<TAsioConnection>> batch_;  // Run only
   bool armed_ = false;
   std::chrono::steady_clock::time_point last_flush_{};
-  std::chrono::steady_clock::duration window_ = kFlushWindow;
+  const Duration min_window_;
+  const Duration max_window_;
+  const bool unhurried_;
+  Duration window_;
   asio::steady_timer timer_;
 };
 
 }  // namespace
+
+TUnhurriedWrites::TUnhurriedWrites() : outer_(!unhurried_writes) { unhurried_writes = true; }
+TUnhurriedWrites::~TUnhurriedWrites() {
+  if (outer_) unhurried_writes = false;
+}
+bool TUnhurriedWrites::Active() { return unhurried_writes; }
 
 // Shared with the handlers in flight, so a late completion never touches freed state.
 struct TServer::Impl : std::enable_shared_from_this<TServer::Impl> {
@@ -571,7 +601,7 @@ void TAsioConnection::Post(std::function<void()> fn) {
 
 void TAsioConnection::Write(const uint8_t* data, size_t size) {
   if (size == 0) return;
-  bool list = false;
+  TListed list = TListed::kNone;
   size_t unsent = 0;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
@@ -581,8 +611,17 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
       unsent_ += size;
       TBacklogBound::Get().Add(size);
       // The connection being handled is flushed when its handling ends, and a write in
-      // flight takes what is pending when it completes; anything else waits for the flusher.
-      if (handling != this && !writing_ && !listed_) list = listed_ = true;
+      // flight takes what is pending when it completes; anything else waits for a flusher:
+      // the normal one, unless everything waiting is unhurried.
+      if (handling != this && !writing_ && !listed_) {
+        if (!unhurried_writes) {
+          list = TListed::kNormal;
+          listed_ = true;
+        } else if (!listed_unhurried_) {
+          list = TListed::kUnhurried;
+          listed_unhurried_ = true;
+        }
+      }
     } else {
       unsent = unsent_;
     }
@@ -590,8 +629,8 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
   if (Security.MaxUnsentBytesTotal > 0) {
     TBacklogBound::Get().Enforce(static_cast<uint64_t>(Security.MaxUnsentBytesTotal));
   }
-  if (list) {
-    TFlusher::Get().List(shared_from_this());
+  if (list != TListed::kNone) {
+    (list == TListed::kNormal ? TFlusher::Get() : TFlusher::Unhurried()).List(shared_from_this());
     return;
   }
   if (unsent > 0) {
@@ -602,15 +641,18 @@ void TAsioConnection::Write(const uint8_t* data, size_t size) {
   }
 }
 
-void TAsioConnection::FlushListed() { Flush(true); }
+void TAsioConnection::FlushListed(bool unhurried) {
+  Flush(unhurried ? TListed::kUnhurried : TListed::kNormal);
+}
 
 // Sends everything queued with one send when no asynchronous write is in flight; what the
 // socket does not take at once goes on with an asynchronous write on the strand. Any thread:
 // the descriptor is used only under the queue lock while the socket is open, and the strand
 // closes the socket only after marking it closed under that lock.
-void TAsioConnection::Flush(bool listed) {
+void TAsioConnection::Flush(TListed listed) {
   std::unique_lock<std::mutex> lock(queue_mutex_);
-  if (listed) listed_ = false;
+  if (listed == TListed::kNormal) listed_ = false;
+  if (listed == TListed::kUnhurried) listed_unhurried_ = false;
   if (writing_ || socket_closed_ || pending_.empty()) return;
   ssize_t n = ::send(fd_, pending_.data(), pending_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   if (n < 0) {

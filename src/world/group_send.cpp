@@ -31,6 +31,8 @@ void TPacket::SendToOneBlock(const TMapBlock* block) {
 
 void TPacket::SendToServer(TServer* server, const TChara* tc1) {
   if (server == nullptr) return;
+  // Messages to everyone may wait a little longer than a neighbour's step.
+  TUnhurriedWrites unhurried;
   // ForEachConnection holds the list lock for the walk and releases it on every exit.
   server->ForEachConnection([&](TConnection& context) {
     const TSession* session = context.Data;

@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -54,11 +55,14 @@ class SendSession : public TSession {
   explicit SendSession(TServer* server) : TSession(server) {}
 
   // 90: one numbered frame to every other connection; 91: to every other connection, then
-  // close them; 92: a numbered frame to the sender; 93: 3 MiB of patterned bytes to the sender.
+  // close them; 92: a numbered frame to the sender; 93: 3 MiB of patterned bytes to the sender;
+  // 94: like 90, as unhurried writes.
   void ParsePacket(TConnection& context, uint8_t id) override {
-    if (id == 90 || id == 91) {
+    if (id == 90 || id == 91 || id == 94) {
       uint32_t n = ReadLong();
       Bytes frame = Numbered(1, n);
+      std::optional<TUnhurriedWrites> unhurried;
+      if (id == 94) unhurried.emplace();
       Server()->ForEachConnection([&](TConnection& other) {
         if (&other == &context) return;
         other.Write(frame.data(), frame.size());
@@ -210,6 +214,30 @@ TEST_F(SendPathTest, OthersGetTheirBytesInOrderWithoutSendingAnything) {
   auto got = Parse(watcher.Read(9 * kBurst));
   ASSERT_EQ(got.size(), kBurst);
   for (uint32_t n = 1; n <= kBurst; ++n) EXPECT_EQ(got[n - 1], std::make_pair(uint8_t(1), n));
+}
+
+TEST_F(SendPathTest, UnhurriedWritesArriveAloneAndKeepTheirPlaceAmongNormalOnes) {
+  Client sender(port_);
+  Client watcher(port_);
+  WaitConnects(2);
+  // Alone, with nothing else to carry it.
+  sender.Send(Request(94, 0));
+  EXPECT_EQ(Parse(watcher.Read(9)), (std::vector<std::pair<uint8_t, uint32_t>>{{1, 0}}));
+  // Mixed: runs of unhurried and normal writes to the same connection, in one burst and in
+  // separate sends; the watcher gets them in the order they were written.
+  constexpr uint32_t kBurst = 3000;
+  Bytes burst;
+  for (uint32_t n = 1; n <= kBurst; ++n) {
+    Bytes f = Request(n % 7 < 4 ? 94 : 90, n);
+    burst.insert(burst.end(), f.begin(), f.end());
+    if (n % 500 == 0) {
+      sender.Send(burst);
+      burst.clear();
+    }
+  }
+  auto got = Parse(watcher.Read(9 * kBurst));
+  ASSERT_EQ(got.size(), kBurst);
+  for (uint32_t n = 1; n <= kBurst; ++n) ASSERT_EQ(got[n - 1], std::make_pair(uint8_t(1), n));
 }
 
 TEST_F(SendPathTest, RepliesAndBytesFromOthersAndFromOtherThreadsKeepEachSourcesOrder) {
