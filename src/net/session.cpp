@@ -8,13 +8,13 @@
 namespace vornhal {
 
 TSession::TSession(TServer* server)
-    : FServer(server), FRecvBuf(new uint8_t[kRecvBufSize]) {}
+    : FServer(server) {}
 
 TSession::~TSession() = default;
 
 uint8_t TSession::LoadBody(const uint8_t* body, size_t size) {
   if (size > kRecvBufSize) size = kRecvBufSize;
-  if (size > 0) std::memcpy(FRecvBuf.get(), body, size);
+  FRecvBuf.assign(body, body + size);
   FRecvLength = size;
   FIndexRecvBuf = 0;
   uint8_t id = ReadByte();
@@ -25,7 +25,7 @@ uint8_t TSession::LoadBody(const uint8_t* body, size_t size) {
 void TSession::Decode(uint8_t packet_id) {
   if (ClientIdWithoutSeed(packet_id)) return;
   if (FRecvLength <= 2) return;  // a body of id and seed only: nothing to unscramble
-  Scramble(FRecvBuf.get() + 2, FRecvLength - 2, FRecvBuf[1]);
+  Scramble(FRecvBuf.data() + 2, FRecvLength - 2, FRecvBuf[1]);
   FIndexRecvBuf = 2;
 }
 
@@ -51,7 +51,7 @@ uint16_t TSession::ReadWord() {
 
 uint32_t TSession::ReadLong() {
   Need(4);
-  const uint8_t* p = FRecvBuf.get() + FIndexRecvBuf;
+  const uint8_t* p = FRecvBuf.data() + FIndexRecvBuf;
   uint32_t v = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
   FIndexRecvBuf += 4;
   return v;
@@ -60,7 +60,7 @@ uint32_t TSession::ReadLong() {
 std::string TSession::ReadShortStr() {
   uint8_t n = ReadByte();
   Need(n);
-  std::string raw(reinterpret_cast<const char*>(FRecvBuf.get() + FIndexRecvBuf), n);
+  std::string raw(reinterpret_cast<const char*>(FRecvBuf.data() + FIndexRecvBuf), n);
   FIndexRecvBuf += n;
   return FromCP932(raw);
 }
@@ -74,7 +74,7 @@ TAsColor TSession::ReadColor() {
 
 void TSession::ReadBuffer(void* buf, size_t count) {
   Need(count);
-  if (count > 0) std::memcpy(buf, FRecvBuf.get() + FIndexRecvBuf, count);
+  if (count > 0) std::memcpy(buf, FRecvBuf.data() + FIndexRecvBuf, count);
   FIndexRecvBuf += count;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "net/connection.h"
 #include "net/types.h"
@@ -63,8 +64,9 @@ class TSession {
   void Need(size_t count) const;
 
   TServer* FServer;
-  // Allocated without zero-filling: pages of an idle session's buffer are never touched.
-  std::unique_ptr<uint8_t[]> FRecvBuf;
+  // The body being read. It grows to the biggest body the session has had (client packets are
+  // small), so a session costs a few hundred bytes, not the biggest frame there can be.
+  std::vector<uint8_t> FRecvBuf;
   size_t FRecvLength = 0;
   size_t FIndexRecvBuf = 0;
   TChara* FChara = nullptr;
