@@ -266,43 +266,43 @@ void TMultiSession::ParsePacket(TConnection& context, uint8_t packet_id) {
 }
 
 void TMultiSession::Dispatch(TConnection& context, uint8_t packet_id) {
-  switch (packet_id) {
-    case 0: {  // CVersionPacket
+  switch (static_cast<TMultiClientPacketId>(packet_id)) {
+    case TMultiClientPacketId::kVersion: {
       uint16_t version = ReadWord();
       SVersionResultPacket(version >= kLowestClientVersion ? 0 : 2, context.PeerIP())
           .SendTo(&context);
       break;
     }
-    case 2:
+    case TMultiClientPacketId::kCreateAccount:
       CreateAccount(context);
       break;
-    case 3:
+    case TMultiClientPacketId::kLogin:
       LoginChara(context);
       break;
-    case 4:
+    case TMultiClientPacketId::kAppearance:
       SetAppearance(context);
       break;
-    case 15:
+    case TMultiClientPacketId::kTempData:
       TempData(context);
       break;
-    case 16:  // CRuleCheckPacket
+    case TMultiClientPacketId::kRuleCheck:
       ReadByte();
       ReadShortStr();
       SRulePacket(0).SendTo(&context);
       break;
-    case 38:
+    case TMultiClientPacketId::kChangePassword:
       ChangePassword(context);
       break;
-    case 75:  // CRuleRequestPacket
+    case TMultiClientPacketId::kRuleRequest:
       SRulePacket(1).SendTo(&context);
       break;
-    case 87:
+    case TMultiClientPacketId::kServerList:
       ServerList(context);
       break;
-    case 104:
+    case TMultiClientPacketId::kWebRequest:
       WebRequest(context);
       break;
-    case 108:
+    case TMultiClientPacketId::kScript:
       Script(context);
       break;
     default:

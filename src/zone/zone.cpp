@@ -81,86 +81,86 @@ TChara& TZoneSession::RequireChara() const {
 }
 
 void TZoneSession::ParsePacket(TConnection& context, uint8_t packet_id) {
-  switch (packet_id) {
-    case 7: {  // CPickItemPacket
+  switch (static_cast<TZoneClientPacketId>(packet_id)) {
+    case TZoneClientPacketId::kPickItem: {
       TChara& tc = RequireChara();
       tc.PickItem(ReadLong());
       break;
     }
-    case 8:
+    case TZoneClientPacketId::kDropItem:
       DropItem();
       break;
-    case 9: {  // CDropGlodPacket
+    case TZoneClientPacketId::kDropGlod: {
       TChara& tc = RequireChara();
       tc.DropGlod(ReadLong());
       break;
     }
-    case 11:  // CServerInfoRequestPacket
+    case TZoneClientPacketId::kServerInfoRequest:
       SServerInfoPacket(ServerAddressFor(context.PeerIP()), MultiServerPort()).SendTo(&context);
       break;
-    case 14:
+    case TZoneClientPacketId::kChat:
       Chat(context);
       break;
-    case 16:
+    case TZoneClientPacketId::kZoneLogin:
       ZoneLogin(context);
       break;
-    case 17:
+    case TZoneClientPacketId::kDirection:
       Turn();
       break;
-    case 19:
+    case TZoneClientPacketId::kAttack:
       Attack();
       break;
-    case 25:
+    case TZoneClientPacketId::kWhisper:
       Whisper(context);
       break;
-    case 28:
+    case TZoneClientPacketId::kUse:
       UseItem();
       break;
-    case 29:
+    case TZoneClientPacketId::kMotion:
       Motion();
       break;
-    case 31:
+    case TZoneClientPacketId::kUnequip:
       Unequip();
       break;
-    case 45:
+    case TZoneClientPacketId::kItemShop:
       ItemShop(context);
       break;
-    case 48:
+    case TZoneClientPacketId::kChangeSlot:
       ChangeSlot();
       break;
-    case 51:
+    case TZoneClientPacketId::kMove:
       Step(context);
       break;
-    case 53:  // CSignalRequestPacket
+    case TZoneClientPacketId::kSignalRequest:
       ReadLong();
       SSignalPacket(2).SendTo(&context);
       break;
-    case 61:  // CBattleMatchListPacket
+    case TZoneClientPacketId::kBattleMatchList:
       SMessagePacket(8, "今はバトルマッチリストが見られません。").SendTo(&context);
       break;
-    case 67:
+    case TZoneClientPacketId::kObjectInfoRequest:
       ObjectInfo(context);
       break;
-    case 68:
+    case TZoneClientPacketId::kHPInfoRequest:
       HPInfo(context);
       break;
-    case 71:
+    case TZoneClientPacketId::kStatUp:
       StatUp(context);
       break;
-    case 84:
+    case TZoneClientPacketId::kPathMove:
       PathMove();
       break;
-    case 101:  // CIgnoredPacket
+    case TZoneClientPacketId::kIgnored:
       ReadByte();
       ReadByte();
       break;
-    case 108:
+    case TZoneClientPacketId::kScript:
       ScriptReply(context);
       break;
-    case 114:  // CWebBoardPacket
+    case TZoneClientPacketId::kWebBoard:
       LogFmt("CWebBoardPacket: type %u", ReadByte());
       break;
-    case 124:
+    case TZoneClientPacketId::kBulletinBoard:
       BulletinBoard();
       break;
     default:

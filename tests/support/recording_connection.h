@@ -12,7 +12,7 @@ namespace vornhal::test {
 
 // One received frame, unscrambled: id and payload (without marker, length and seed byte).
 struct Frame {
-  uint8_t id = 0;
+  TServerPacketId id{};
   std::vector<uint8_t> payload;
 };
 
@@ -34,8 +34,8 @@ class RecordingConnection : public TConnection {
       size_t len = (size_t{bytes_[i + 1]} << 8) | bytes_[i + 2];
       if (bytes_[i] != 0xAA || i + 3 + len > bytes_.size() || len == 0) break;
       Frame f;
-      f.id = bytes_[i + 3];
-      if (ServerIdWithoutSeed(f.id)) {
+      f.id = static_cast<TServerPacketId>(bytes_[i + 3]);
+      if (ServerIdWithoutSeed(bytes_[i + 3])) {
         f.payload.assign(bytes_.begin() + i + 4, bytes_.begin() + i + 3 + len);
       } else if (len >= 2) {
         f.payload.assign(bytes_.begin() + i + 5, bytes_.begin() + i + 3 + len);
@@ -46,8 +46,8 @@ class RecordingConnection : public TConnection {
     }
     return out;
   }
-  std::vector<uint8_t> Ids() const {
-    std::vector<uint8_t> ids;
+  std::vector<TServerPacketId> Ids() const {
+    std::vector<TServerPacketId> ids;
     for (const Frame& f : Frames()) ids.push_back(f.id);
     return ids;
   }
