@@ -48,25 +48,14 @@ bool ReviveDue(const TChara& tc, uint32_t tick) {
 
 void TZoneServer::Process(uint32_t tick) {
   TServer::Process(tick);
-  // Characters die only in packet handlers (attacks, commands), and logging in is a packet
-  // too; so without a handled packet since the last walk, and nobody left dead by it, the
-  // walk would find no one.
-  const uint64_t handled = HandledPacketCount();
-  if (handled == FWalkedAtPacket && !FDeadLeft) return;
-  FWalkedAtPacket = handled;
-  FDeadLeft = false;
+  // Only the dead are looked at: with nobody dead a tick costs one test of an empty list.
+  const std::vector<TChara*>& dead = DeadCharas();
+  if (dead.empty()) return;
   std::vector<TChara*> due;
-  ForEachConnection([&](TConnection& conn) {
-    TSession* session = conn.Data;
-    TChara* tc = session != nullptr ? session->Chara() : nullptr;
-    if (tc == nullptr || !tc->Login || !tc->IsDead) return;
-    if (ReviveDue(*tc, tick)) {
-      due.push_back(tc);
-    } else {
-      FDeadLeft = true;
-    }
-  });
-  // Revived after the walk: Revive sends packets, which must not run under the list lock.
+  for (TChara* tc : dead) {
+    if (ReviveDue(*tc, tick)) due.push_back(tc);
+  }
+  // Revive takes the character off the list, so it runs after the walk.
   for (TChara* tc : due) tc->Revive();
 }
 

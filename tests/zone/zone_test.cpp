@@ -374,6 +374,54 @@ TEST_F(ZoneTest, RevivalDueThirtySecondsAfterDeath) {
   EXPECT_FALSE(ReviveDue(tc, 30000));
 }
 
+// A death that no packet caused (as a monster's attack on the tick would) is revived by the
+// tick 30 s later, and the world's list of the dead is empty again afterwards.
+TEST_F(ZoneTest, ADeathOutsideAnyPacketIsRevivedByTheTick) {
+  TChara* tc = NewChara("tom", 10, 10);
+  TChara* near = NewChara("nils", 11, 11);
+  auto c = Enter(tc);
+  auto n = Enter(near);
+  server.Process(TickCount());  // a tick with nobody dead
+  tc->MaxHP = 40;
+  tc->DecHP(tc->HP + 5);
+  tc->Die();
+  ASSERT_TRUE(tc->IsDead);
+  EXPECT_EQ(DeadCharas(), std::vector<TChara*>{tc});
+  c->Clear();
+  n->Clear();
+
+  const uint32_t died = tc->DeadTime;
+  server.Process(died + kReviveDelay);
+  EXPECT_TRUE(tc->IsDead) << "revived before its time";
+  EXPECT_TRUE(c->Frames().empty());
+  server.Process(died + kReviveDelay + 1);
+  EXPECT_FALSE(tc->IsDead);
+  EXPECT_EQ(tc->HP, 40u);
+  EXPECT_TRUE(DeadCharas().empty());
+  EXPECT_EQ(c->Ids(), (std::vector<sid>{sid::kCharaAppear, sid::kStatus}));
+  EXPECT_EQ(n->Ids(), (std::vector<sid>{sid::kCharaAppear}));
+
+  c->Clear();
+  server.Process(died + 2 * kReviveDelay);
+  EXPECT_TRUE(c->Frames().empty());
+}
+
+TEST_F(ZoneTest, TheListOfTheDeadHoldsEachOnceAndForgetsTheRevivedAndTheDeleted) {
+  TChara* tc = NewChara("una", 10, 10);
+  TChara* gone = NewChara("vera", 12, 12);
+  tc->DecHP(tc->HP);
+  tc->DecHP(1);  // hit again while dead
+  gone->DecHP(gone->HP);
+  EXPECT_EQ(DeadCharas(), (std::vector<TChara*>{tc, gone}));
+  delete CharaList->Extract(gone);
+  EXPECT_EQ(DeadCharas(), std::vector<TChara*>{tc});
+  server.Process(TickCount());  // must not touch the deleted character
+  tc->Revive();
+  EXPECT_TRUE(DeadCharas().empty());
+  tc->Revive();
+  EXPECT_TRUE(DeadCharas().empty());
+}
+
 TEST_F(ZoneTest, UseAndChangeSlotVariants) {
   TChara* tc = NewChara("olga", 10, 10);
   auto c = Enter(tc);
