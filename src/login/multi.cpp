@@ -266,43 +266,44 @@ void TMultiSession::ParsePacket(TConnection& context, uint8_t packet_id) {
 }
 
 void TMultiSession::Dispatch(TConnection& context, uint8_t packet_id) {
+  using enum TMultiClientPacketId;
   switch (static_cast<TMultiClientPacketId>(packet_id)) {
-    case TMultiClientPacketId::kVersion: {
+    case kVersion: {
       uint16_t version = ReadWord();
       SVersionResultPacket(version >= kLowestClientVersion ? 0 : 2, context.PeerIP())
           .SendTo(&context);
       break;
     }
-    case TMultiClientPacketId::kCreateAccount:
+    case kCreateAccount:
       CreateAccount(context);
       break;
-    case TMultiClientPacketId::kLogin:
+    case kLogin:
       LoginChara(context);
       break;
-    case TMultiClientPacketId::kAppearance:
+    case kAppearance:
       SetAppearance(context);
       break;
-    case TMultiClientPacketId::kTempData:
+    case kTempData:
       TempData(context);
       break;
-    case TMultiClientPacketId::kRuleCheck:
+    case kRuleCheck:
       ReadByte();
       ReadShortStr();
       SRulePacket(0).SendTo(&context);
       break;
-    case TMultiClientPacketId::kChangePassword:
+    case kChangePassword:
       ChangePassword(context);
       break;
-    case TMultiClientPacketId::kRuleRequest:
+    case kRuleRequest:
       SRulePacket(1).SendTo(&context);
       break;
-    case TMultiClientPacketId::kServerList:
+    case kServerList:
       ServerList(context);
       break;
-    case TMultiClientPacketId::kWebRequest:
+    case kWebRequest:
       WebRequest(context);
       break;
-    case TMultiClientPacketId::kScript:
+    case kScript:
       Script(context);
       break;
     default:

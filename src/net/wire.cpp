@@ -19,35 +19,18 @@ uint8_t TWireReader::U8() {
   return FData[FPos++];
 }
 
-uint16_t TWireReader::U16() {
-  Need(2);
-  const uint16_t v = static_cast<uint16_t>((FData[FPos] << 8) | FData[FPos + 1]);
-  FPos += 2;
-  return v;
-}
-
-uint32_t TWireReader::U24() {
-  Need(3);
-  const uint32_t v = (uint32_t{FData[FPos]} << 16) | (uint32_t{FData[FPos + 1]} << 8) | FData[FPos + 2];
-  FPos += 3;
-  return v;
-}
-
-uint32_t TWireReader::U32() {
-  Need(4);
-  uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v = (v << 8) | FData[FPos + i];
-  FPos += 4;
-  return v;
-}
-
-uint64_t TWireReader::U64() {
-  Need(8);
+uint64_t TWireReader::Big(size_t count) {
+  Need(count);
   uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | FData[FPos + i];
-  FPos += 8;
+  for (size_t i = 0; i < count; ++i) v = (v << 8) | FData[FPos + i];
+  FPos += count;
   return v;
 }
+
+uint16_t TWireReader::U16() { return static_cast<uint16_t>(Big(2)); }
+uint32_t TWireReader::U24() { return static_cast<uint32_t>(Big(3)); }
+uint32_t TWireReader::U32() { return static_cast<uint32_t>(Big(4)); }
+uint64_t TWireReader::U64() { return Big(8); }
 
 TAsColor TWireReader::Color() {
   Need(3);
@@ -106,21 +89,14 @@ TWireWriter& TWireWriter::U8(uint8_t value) {
   return *this;
 }
 
-TWireWriter& TWireWriter::U16(uint16_t value) {
-  FData.push_back(static_cast<uint8_t>(value >> 8));
-  FData.push_back(static_cast<uint8_t>(value));
+TWireWriter& TWireWriter::Big(uint64_t value, size_t count) {
+  for (size_t i = count; i-- > 0;) FData.push_back(static_cast<uint8_t>(value >> (8 * i)));
   return *this;
 }
 
-TWireWriter& TWireWriter::U32(uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) FData.push_back(static_cast<uint8_t>(value >> shift));
-  return *this;
-}
-
-TWireWriter& TWireWriter::U64(uint64_t value) {
-  for (int shift = 56; shift >= 0; shift -= 8) FData.push_back(static_cast<uint8_t>(value >> shift));
-  return *this;
-}
+TWireWriter& TWireWriter::U16(uint16_t value) { return Big(value, 2); }
+TWireWriter& TWireWriter::U32(uint32_t value) { return Big(value, 4); }
+TWireWriter& TWireWriter::U64(uint64_t value) { return Big(value, 8); }
 
 TWireWriter& TWireWriter::Color(const TAsColor& value) {
   FData.push_back(value.R);

@@ -57,6 +57,7 @@ class TWireReader {
 
  private:
   void Need(size_t count) const;
+  uint64_t Big(size_t count);  // count bytes, most significant first
 
   const uint8_t* FData = nullptr;
   size_t FSize = 0;
@@ -85,6 +86,8 @@ class TWireWriter {
   std::string Text() const { return std::string(FData.begin(), FData.end()); }
 
  private:
+  TWireWriter& Big(uint64_t value, size_t count);  // the low count bytes, most significant first
+
   std::vector<uint8_t> FData;
 };
 

@@ -70,86 +70,87 @@ TChara& TZoneSession::RequireChara() const {
 }
 
 void TZoneSession::ParsePacket(TConnection& context, uint8_t packet_id) {
+  using enum TZoneClientPacketId;
   switch (static_cast<TZoneClientPacketId>(packet_id)) {
-    case TZoneClientPacketId::kPickItem: {
+    case kPickItem: {
       TChara& tc = RequireChara();
       tc.PickItem(ReadLong());
       break;
     }
-    case TZoneClientPacketId::kDropItem:
+    case kDropItem:
       DropItem();
       break;
-    case TZoneClientPacketId::kDropGlod: {
+    case kDropGlod: {
       TChara& tc = RequireChara();
       tc.DropGlod(ReadLong());
       break;
     }
-    case TZoneClientPacketId::kServerInfoRequest:
+    case kServerInfoRequest:
       SServerInfoPacket(ServerAddressFor(context.PeerIP()), MultiServerPort()).SendTo(&context);
       break;
-    case TZoneClientPacketId::kChat:
+    case kChat:
       Chat(context);
       break;
-    case TZoneClientPacketId::kZoneLogin:
+    case kZoneLogin:
       ZoneLogin(context);
       break;
-    case TZoneClientPacketId::kDirection:
+    case kDirection:
       Turn();
       break;
-    case TZoneClientPacketId::kAttack:
+    case kAttack:
       Attack();
       break;
-    case TZoneClientPacketId::kWhisper:
+    case kWhisper:
       Whisper(context);
       break;
-    case TZoneClientPacketId::kUse:
+    case kUse:
       UseItem();
       break;
-    case TZoneClientPacketId::kMotion:
+    case kMotion:
       Motion();
       break;
-    case TZoneClientPacketId::kUnequip:
+    case kUnequip:
       Unequip();
       break;
-    case TZoneClientPacketId::kItemShop:
+    case kItemShop:
       ItemShop(context);
       break;
-    case TZoneClientPacketId::kChangeSlot:
+    case kChangeSlot:
       ChangeSlot();
       break;
-    case TZoneClientPacketId::kMove:
+    case kMove:
       Step(context);
       break;
-    case TZoneClientPacketId::kSignalRequest:
+    case kSignalRequest:
       ReadLong();
       SSignalPacket(2).SendTo(&context);
       break;
-    case TZoneClientPacketId::kBattleMatchList:
+    case kBattleMatchList:
       SMessagePacket(8, "今はバトルマッチリストが見られません。").SendTo(&context);
       break;
-    case TZoneClientPacketId::kObjectInfoRequest:
+    case kObjectInfoRequest:
       ObjectInfo(context);
       break;
-    case TZoneClientPacketId::kHPInfoRequest:
+    case kHPInfoRequest:
       HPInfo(context);
       break;
-    case TZoneClientPacketId::kStatUp:
+    case kStatUp:
       StatUp(context);
       break;
-    case TZoneClientPacketId::kPathMove:
+    case kPathMove:
       PathMove();
       break;
-    case TZoneClientPacketId::kIgnored:
+    case kIgnored:
       ReadByte();
       ReadByte();
       break;
-    case TZoneClientPacketId::kScript:
+    case kScript:
       ScriptReply(context);
       break;
-    case TZoneClientPacketId::kWebBoard:
+    case kWebBoard:
       LogFmt("CWebBoardPacket: type %u", ReadByte());
       break;
-    case TZoneClientPacketId::kBulletinBoard:
+    case kBulletinBoard:
       BulletinBoard();
       break;
     default:

@@ -30,9 +30,13 @@ class NullSession : public TSession {
 // The text of an SMessagePacket type 3 (u8 3, u8 0, str16 in code page 932), or "" otherwise.
 std::string MessageText(const Frame& f) {
   if (f.id != TServerPacketId::kMessage || f.payload.size() < 4 || f.payload[0] != 3) return "";
-  size_t len = (size_t{f.payload[2]} << 8) | f.payload[3];
-  if (f.payload.size() < 4 + len) return "";
-  return FromCP932(std::string(f.payload.begin() + 4, f.payload.begin() + 4 + static_cast<long>(len)));
+  TWireReader r(f.payload);
+  r.Skip(2);
+  try {
+    return r.Str16();
+  } catch (const ReadPastEndError&) {
+    return "";
+  }
 }
 
 // The payload a client would read from a freshly built packet.

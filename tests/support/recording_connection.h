@@ -7,6 +7,7 @@
 
 #include "net/connection.h"
 #include "net/packet.h"
+#include "net/wire.h"
 
 namespace vornhal::test {
 
@@ -31,7 +32,7 @@ class RecordingConnection : public TConnection {
     std::vector<Frame> out;
     size_t i = 0;
     while (i + 3 <= bytes_.size()) {
-      size_t len = (size_t{bytes_[i + 1]} << 8) | bytes_[i + 2];
+      size_t len = TWireReader(bytes_.data() + i + 1, 2).U16();
       if (bytes_[i] != 0xAA || i + 3 + len > bytes_.size() || len == 0) break;
       Frame f;
       f.id = static_cast<TServerPacketId>(bytes_[i + 3]);

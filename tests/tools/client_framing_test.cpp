@@ -18,7 +18,7 @@ class ReadingSession : public TSession {
   uint8_t LoadFrame(const std::vector<uint8_t>& frame) {
     EXPECT_GE(frame.size(), 4u);
     EXPECT_EQ(frame[0], 0xAA);
-    const size_t len = (size_t{frame[1]} << 8) | frame[2];
+    const size_t len = TWireReader(frame.data() + 1, 2).U16();
     EXPECT_EQ(len, frame.size() - 3) << "length field must count the body";
     return LoadBody(frame.data() + 3, frame.size() - 3);
   }

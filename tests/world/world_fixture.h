@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/wire.h"
 #include "platform/text.h"
 #include "support/recording_connection.h"
 #include "world/exp_table.h"
@@ -21,11 +22,14 @@ namespace vornhal::test {
 using sid = TServerPacketId;
 
 inline uint32_t U32At(const std::vector<uint8_t>& p, size_t at) {
-  return (uint32_t{p.at(at)} << 24) | (uint32_t{p.at(at + 1)} << 16) |
-         (uint32_t{p.at(at + 2)} << 8) | p.at(at + 3);
+  TWireReader r(p);
+  r.Skip(at);
+  return r.U32();
 }
 inline uint16_t U16At(const std::vector<uint8_t>& p, size_t at) {
-  return static_cast<uint16_t>((p.at(at) << 8) | p.at(at + 1));
+  TWireReader r(p);
+  r.Skip(at);
+  return r.U16();
 }
 
 // The object a frame is about: the removed object, the appearing character, or the first of

@@ -20,17 +20,14 @@ std::vector<uint8_t> EncodeClientFrame(const OutPacket& packet, uint8_t seed, st
   const bool seeded = !ClientIdWithoutSeed(packet.id);
   const size_t body = 1 + (seeded ? 1 : 0) + packet.payload.size();
   if (body > 0xFFFF) throw ProtocolError("client packet body too long to frame");
-  std::vector<uint8_t> frame;
-  frame.reserve(3 + body);
-  frame.push_back(0xAA);
-  frame.push_back(static_cast<uint8_t>(body >> 8));
-  frame.push_back(static_cast<uint8_t>(body));
-  frame.push_back(packet.id);
-  if (seeded) frame.push_back(seed);
-  const size_t start = frame.size();
-  frame.insert(frame.end(), packet.payload.begin(), packet.payload.end());
-  if (seeded) ScrambleWithKey(frame.data() + start, packet.payload.size(), seed, key);
-  return frame;
+  TWireWriter frame;
+  frame.Data().reserve(3 + body);
+  frame.U8(0xAA).U16(static_cast<uint16_t>(body)).U8(packet.id);
+  if (seeded) frame.U8(seed);
+  const size_t start = frame.Size();
+  frame.Bytes(packet.payload);
+  if (seeded) ScrambleWithKey(frame.Data().data() + start, packet.payload.size(), seed, key);
+  return frame.Data();
 }
 
 Frame DecodeServerBody(const uint8_t* body, size_t size, std::string_view key) {
@@ -54,7 +51,7 @@ std::vector<Frame> TakeServerFrames(std::vector<uint8_t>& bytes, std::string_vie
       throw ProtocolError("byte " + std::to_string(bytes[i]) + " where a frame marker was expected");
     }
     if (i + 3 > bytes.size()) break;
-    const size_t len = (size_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    const size_t len = TWireReader(bytes.data() + i + 1, 2).U16();
     if (i + 3 + len > bytes.size()) break;
     out.push_back(DecodeServerBody(bytes.data() + i + 3, len, key));
     i += 3 + len;
