@@ -15,7 +15,7 @@ std::vector<uint8_t> ZoneLoginBody(const std::string& name) {
   std::string cp = ToCP932(name);
   std::vector<uint8_t> payload{0, 0, static_cast<uint8_t>(cp.size())};
   payload.insert(payload.end(), cp.begin(), cp.end());
-  return fuzz::ClientBody(16, payload.data(), payload.size(), 0);
+  return fuzz::ClientBody(IdByte(TZoneClientPacketId::kZoneLogin), payload.data(), payload.size(), 0);
 }
 
 }  // namespace

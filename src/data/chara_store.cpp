@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "data/database.h"
+#include "platform/int_text.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/text.h"
@@ -66,24 +67,10 @@ int64_t ReadNumber(const json& v, int64_t lo, int64_t hi) {
   } else if (v.is_number_integer()) {
     value = v.get<int64_t>();
   } else if (v.is_string()) {
-    const std::string& s = v.get_ref<const std::string&>();
-    std::string_view digits = s;
-    bool negative = false;
-    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) {
-      negative = digits.front() == '-';
-      digits.remove_prefix(1);
-    }
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(),
-                                       [](char c) { return c >= '0' && c <= '9'; })) {
-      throw not_whole;
-    }
-    uint64_t magnitude = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
-    if (ec != std::errc() || end != digits.data() + digits.size() ||
-        magnitude > (uint64_t{1} << 62)) {
-      throw out_of_range;
-    }
-    value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    TIntTextError error = TIntTextError::kNotANumber;
+    auto parsed = ParseIntText(v.get_ref<const std::string&>(), {.min = lo, .max = hi}, &error);
+    if (!parsed) throw error == TIntTextError::kNotANumber ? not_whole : out_of_range;
+    value = *parsed;
   } else {
     throw not_whole;  // fractions, booleans, null, objects and arrays
   }

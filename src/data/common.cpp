@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "data/database.h"
+#include "net/wire.h"
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/text.h"
@@ -24,55 +25,31 @@ namespace {
 // "(´・ω・｀)" in code page 932.
 constexpr char kBuiltInRule[] = "\x28\x81\x4C\x81\x45\x83\xD6\x81\x45\x81\x4D\x29";
 
-void PutU16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v >> 8));
-  out.push_back(static_cast<char>(v));
-}
-
-void PutU32(std::string& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
-}
-
-void PutStr8(std::string& out, std::string_view bytes) {
-  out.push_back(static_cast<char>(bytes.size()));
-  out.append(bytes);
-}
-
-void SetU16(std::string& out, size_t at, uint16_t v) {
-  out[at] = static_cast<char>(v >> 8);
-  out[at + 1] = static_cast<char>(v);
-}
-
-// Reads the uncompressed temp index; throws FatalDataError when it ends early.
+// Reads the uncompressed temp index; a read past its end means the file is damaged.
 class IndexReader {
  public:
-  IndexReader(std::string_view data, std::string path) : data_(data), path_(std::move(path)) {}
+  IndexReader(std::string_view data, std::string path) : reader_(data), path_(std::move(path)) {}
   uint16_t U16() {
-    Need(2);
-    uint16_t v = static_cast<uint16_t>((static_cast<unsigned char>(data_[pos_]) << 8) |
-                                       static_cast<unsigned char>(data_[pos_ + 1]));
-    pos_ += 2;
-    return v;
+    try {
+      return reader_.U16();
+    } catch (const ReadPastEndError&) {
+      throw Damaged();
+    }
   }
   std::string Str8() {
-    Need(1);
-    size_t len = static_cast<unsigned char>(data_[pos_]);
-    ++pos_;
-    Need(len);
-    std::string s(data_.substr(pos_, len));
-    pos_ += len;
-    return s;
+    try {
+      return reader_.RawStr8();
+    } catch (const ReadPastEndError&) {
+      throw Damaged();
+    }
   }
 
  private:
-  void Need(size_t n) {
-    if (data_.size() - pos_ < n) {
-      throw FatalDataError("\"" + path_ + "\" が壊れています (索引が途中で終わっています)");
-    }
+  FatalDataError Damaged() const {
+    return FatalDataError("\"" + path_ + "\" が壊れています (索引が途中で終わっています)");
   }
-  std::string_view data_;
+  TWireReader reader_;
   std::string path_;
-  size_t pos_ = 0;
 };
 
 }  // namespace
@@ -115,8 +92,9 @@ void LoadRuleText() {
 void LoadTempData() {
   const std::string dir = DataDir + "temp/";
   const std::string path = dir + "temp02281004";
-  TempList.clear();
-  PutU16(TempList, 0);
+  TWireWriter list;
+  list.U16(0);  // the count, set at the end
+  TempList = list.Text();
   if (!FileExists(path)) return;
   auto raw = ReadFile(path);
   if (!raw) throw FatalDataError("\"" + path + "\" を読み込めません");
@@ -143,22 +121,23 @@ void LoadTempData() {
     } catch (const std::runtime_error& e) {
       throw FatalDataError("\"" + file_path + "\" が壊れています (" + e.what() + ")");
     }
-    PutStr8(TempList, name);
-    PutU32(TempList, crc);
+    list.RawStr8(name).U32(crc);
     std::string key = FromCP932(name);
     TempCRCs[key] = crc;
     ReportOversized(file_path, stored->size(), kFileRoom);
     TempFiles[key] = std::move(*stored);
     ++listed;
   }
-  SetU16(TempList, 0, listed);
+  list.SetU16(0, listed);
+  TempList = list.Text();
   ReportOversized(path, TempList.size(), kListRoom);
 }
 
 void CreateScriptDataList() {
   const std::string dir = DataDir + "script";
-  ScriptList.clear();
-  PutU16(ScriptList, 0);
+  TWireWriter list;
+  list.U16(0);  // the count, set at the end
+  ScriptList = list.Text();
   if (!DirectoryExists(dir)) return;
   std::vector<std::filesystem::path> files;
   std::error_code ec;
@@ -187,11 +166,11 @@ void CreateScriptDataList() {
     ScriptCRCs[name] = crc;
     ScriptFiles[name] = ZCompress(text);
     ReportOversized(p.string(), ScriptFiles[name].size(), kFileRoom);
-    PutStr8(ScriptList, wire_name);
-    PutU32(ScriptList, crc);
+    list.RawStr8(wire_name).U32(crc);
     ++count;
   }
-  SetU16(ScriptList, 0, count);
+  list.SetU16(0, count);
+  ScriptList = list.Text();
   ReportOversized(dir + "/", ScriptList.size(), kListRoom);
 }
 

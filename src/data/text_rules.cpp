@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/int_text.h"
 #include "platform/text.h"
 
 namespace vornhal {
@@ -10,47 +11,13 @@ namespace {
 
 bool IsBlankOrControl(unsigned char c) { return c <= 32; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::optional<int32_t> ParseInt(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (i < text.size() && text[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i < text.size() && (text[i] == 'x' || text[i] == 'X')) {
-    base = 16;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= text.size()) return std::nullopt;
-  // Accumulate the magnitude in 64 bits and stop as soon as it can no longer fit.
-  constexpr int64_t kLimit = int64_t{1} << 31;
-  int64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    int digit = base == 16 ? HexValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
-    if (digit < 0) return std::nullopt;
-    magnitude = magnitude * base + digit;
-    if (magnitude > kLimit) return std::nullopt;
-  }
-  int64_t value = negative ? -magnitude : magnitude;
-  if (value > INT32_MAX || value < INT32_MIN) return std::nullopt;
-  return static_cast<int32_t>(value);
+  using Blanks = TIntTextRules::Blanks;
+  auto v = ParseIntText(text, {.blanks = Blanks::kLeadingSpaces, .hex = true, .hex_x = true});
+  if (!v) return std::nullopt;
+  return static_cast<int32_t>(*v);
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

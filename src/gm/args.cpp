@@ -4,65 +4,29 @@
 #include <optional>
 
 #include "gm/debug_command.h"
+#include "platform/int_text.h"
 #include "platform/text.h"
 
 namespace vornhal {
 
 namespace {
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Reads an optional sign, then decimal digits or hex digits after "$", "x" or "0x". Returns the
-// signed value in a wide type, or nothing when the word is not a number or its magnitude is
-// beyond anything either reader accepts.
-std::optional<int64_t> ParseNumber(std::string_view s) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-    negative = s[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (i < s.size() && s[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i < s.size() && (s[i] == 'x' || s[i] == 'X')) {
-    base = 16;
-    ++i;
-  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= s.size()) return std::nullopt;  // a sign or prefix without digits
-  constexpr uint64_t kLimit = uint64_t{1} << 33;  // beyond both ranges: stop accumulating
-  uint64_t magnitude = 0;
-  for (; i < s.size(); ++i) {
-    int d = base == 16 ? HexDigit(s[i]) : (s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : -1);
-    if (d < 0) return std::nullopt;
-    magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-    if (magnitude > kLimit) magnitude = kLimit;
-  }
-  int64_t value = static_cast<int64_t>(magnitude);
-  return negative ? -value : value;
+// A command word's number: an optional sign, then decimal digits or hex digits after "$", "x"
+// or "0x".
+std::optional<int64_t> ParseNumber(std::string_view s, int64_t min, int64_t max) {
+  return ParseIntText(s, {.min = min, .max = max, .hex = true, .hex_x = true});
 }
 
 bool ToInt(std::string_view s, int32_t& out) {
-  auto v = ParseNumber(s);
-  if (!v || *v < std::numeric_limits<int32_t>::min() || *v > std::numeric_limits<int32_t>::max()) {
-    return false;
-  }
+  auto v = ParseNumber(s, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+  if (!v) return false;
   out = static_cast<int32_t>(*v);
   return true;
 }
 
 bool ToUInt(std::string_view s, uint32_t& out) {
-  auto v = ParseNumber(s);
-  if (!v || *v < 0 || *v > int64_t{std::numeric_limits<uint32_t>::max()}) return false;
+  auto v = ParseNumber(s, 0, std::numeric_limits<uint32_t>::max());
+  if (!v) return false;
   out = static_cast<uint32_t>(*v);
   return true;
 }

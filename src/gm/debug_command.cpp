@@ -175,7 +175,7 @@ void DoPacket(const Command& cmd) {
     }
     bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
   }
-  TPacket packet(bytes[0]);
+  TPacket packet(static_cast<TServerPacketId>(bytes[0]));  // whatever id the command names
   for (size_t i = 1; i < bytes.size(); ++i) packet.WriteByte(bytes[i]);
   cmd.ToCaller(std::move(packet));
 }

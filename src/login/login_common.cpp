@@ -7,6 +7,7 @@
 
 #include "data/chara_store.h"
 #include "login/multi.h"
+#include "net/wire.h"
 #include "platform/clock.h"
 #include "platform/format.h"
 #include "platform/settings.h"
@@ -141,17 +142,17 @@ std::string ServerListDate() {
 }
 
 std::string ServerListBytes(std::string_view address, uint16_t port, std::string_view date) {
-  std::string s;
-  StreamWriteByte(s, 1);  // entry count
-  StreamWriteByte(s, 0);  // entry index
-  StreamWriteLong(s, IPToAddr(address));
-  StreamWriteWord(s, port);
-  StreamWriteByte(s, 0);  // entry index again
-  StreamWriteByte(s, 0);
-  StreamWriteShortStr(s, "テストサーバー");
-  StreamWriteShortStr(s, "1ST_SERVER");
-  StreamWriteShortStr(s, date);
-  return s;
+  TWireWriter w;
+  w.U8(1);  // entry count
+  w.U8(0);  // entry index
+  w.U32(IPToAddr(address));
+  w.U16(port);
+  w.U8(0);  // entry index again
+  w.U8(0);
+  w.Str8("テストサーバー");
+  w.Str8("1ST_SERVER");
+  w.Str8(date);
+  return w.Text();
 }
 
 void BuildServerLists() {

@@ -266,43 +266,44 @@ void TMultiSession::ParsePacket(TConnection& context, uint8_t packet_id) {
 }
 
 void TMultiSession::Dispatch(TConnection& context, uint8_t packet_id) {
-  switch (packet_id) {
-    case 0: {  // CVersionPacket
+  using enum TMultiClientPacketId;
+  switch (static_cast<TMultiClientPacketId>(packet_id)) {
+    case kVersion: {
       uint16_t version = ReadWord();
       SVersionResultPacket(version >= kLowestClientVersion ? 0 : 2, context.PeerIP())
           .SendTo(&context);
       break;
     }
-    case 2:
+    case kCreateAccount:
       CreateAccount(context);
       break;
-    case 3:
+    case kLogin:
       LoginChara(context);
       break;
-    case 4:
+    case kAppearance:
       SetAppearance(context);
       break;
-    case 15:
+    case kTempData:
       TempData(context);
       break;
-    case 16:  // CRuleCheckPacket
+    case kRuleCheck:
       ReadByte();
       ReadShortStr();
       SRulePacket(0).SendTo(&context);
       break;
-    case 38:
+    case kChangePassword:
       ChangePassword(context);
       break;
-    case 75:  // CRuleRequestPacket
+    case kRuleRequest:
       SRulePacket(1).SendTo(&context);
       break;
-    case 87:
+    case kServerList:
       ServerList(context);
       break;
-    case 104:
+    case kWebRequest:
       WebRequest(context);
       break;
-    case 108:
+    case kScript:
       Script(context);
       break;
     default:

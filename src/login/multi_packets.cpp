@@ -8,7 +8,7 @@
 namespace vornhal {
 
 TPacket SGreetingPacket() {
-  TPacket p(126);
+  TPacket p(TServerPacketId::kGreeting);
   p.WriteByte(27);
   static const char kText[] = "CONNECTED SERVER\n";
   p.WriteBuffer(kText, static_cast<int>(sizeof(kText) - 1));
@@ -16,7 +16,7 @@ TPacket SGreetingPacket() {
 }
 
 TPacket SVersionResultPacket(uint8_t kind, std::string_view peer_ip) {
-  TPacket p(0);
+  TPacket p(TServerPacketId::kVersionResult);
   p.WriteByte(kind);
   switch (kind) {
     case 0:
@@ -40,7 +40,7 @@ TPacket SVersionResultPacket(uint8_t kind, std::string_view peer_ip) {
 }
 
 TPacket SResultPacket(uint8_t code, std::string_view text) {
-  TPacket p(2);
+  TPacket p(TServerPacketId::kResult);
   p.WriteByte(code);
   p.WriteShortStr(text);
   return p;
@@ -48,7 +48,7 @@ TPacket SResultPacket(uint8_t code, std::string_view text) {
 
 TPacket SServerInfoPacket(std::string_view address, uint16_t port,
                           std::optional<std::string_view> name) {
-  TPacket p(3);
+  TPacket p(TServerPacketId::kServerInfo);
   p.WriteLong(IPToAddr(address));
   p.WriteWord(port);
   int rest = PacketKeyLength + 3;
@@ -65,7 +65,7 @@ TPacket SServerInfoPacket(std::string_view address, uint16_t port,
 }
 
 TPacket STempDataPacket(uint8_t kind, std::string_view key) {
-  TPacket p(24);
+  TPacket p(TServerPacketId::kTempData);
   p.WriteByte(kind);
   p.WriteByte(1);
   if (kind == 0) {
@@ -89,7 +89,7 @@ TPacket STempDataPacket(uint8_t kind, std::string_view key) {
 }
 
 TPacket SServerListPacket(const TZLibData& list) {
-  TPacket p(86);
+  TPacket p(TServerPacketId::kServerList);
   p.WriteWord(static_cast<uint16_t>(list.Size));
   p.WriteBuffer(list.CompressedData.data(),
                 std::min(list.Size, static_cast<int32_t>(list.CompressedData.size())));
@@ -97,7 +97,7 @@ TPacket SServerListPacket(const TZLibData& list) {
 }
 
 TPacket SRulePacket(uint8_t kind) {
-  TPacket p(96);
+  TPacket p(TServerPacketId::kRule);
   p.WriteByte(kind);
   if (kind == 0) {
     p.WriteLong(RuleData.CRC32);

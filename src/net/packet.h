@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "net/connection.h"
+#include "net/packet_ids.h"
 #include "net/types.h"
+#include "net/wire.h"
 
 namespace vornhal {
 
@@ -22,9 +24,11 @@ class TChara;
 extern const std::string PacketKey;
 extern int PacketKeyLength;
 
-// Ids whose payload travels without seed byte and unscrambled.
-bool ServerIdWithoutSeed(uint8_t id);  // server to client: 0, 3, 126
-bool ClientIdWithoutSeed(uint8_t id);  // client to server: 0, 11, 16, 126
+// Ids whose payload travels without seed byte and unscrambled. Server to client: the version
+// result, the server info and the greeting. Client to server: the version, the server info
+// request, the rule check and zone login (both id 16), and the greeting's id.
+bool ServerIdWithoutSeed(uint8_t id);
+bool ClientIdWithoutSeed(uint8_t id);
 
 // Scrambles (or unscrambles: the operation is its own inverse) a payload in place.
 void Scramble(uint8_t* payload, size_t size, uint8_t seed);
@@ -38,10 +42,10 @@ class PacketError : public std::runtime_error {
 class TPacket {
  public:
   TPacket() = default;
-  explicit TPacket(uint8_t packet_id) { Create(packet_id); }
+  explicit TPacket(TServerPacketId packet_id) { Create(packet_id); }
 
   // Starts a new packet: marker, length placeholder, id and (unless exempt) a seed byte 0.
-  void Create(uint8_t packet_id);
+  void Create(TServerPacketId packet_id);
 
   void WriteByte(uint8_t value);
   void WriteWord(uint16_t value);
@@ -70,23 +74,21 @@ class TPacket {
   // Every logged-in character of the server except tc1 (null leaves nobody out).
   void SendToServer(TServer* server, const TChara* tc1);
 
-  uint8_t PacketID() const { return FBuffer.size() > 3 ? FBuffer[3] : 0; }
+  TServerPacketId PacketID() const {
+    return static_cast<TServerPacketId>(FBuffer.Size() > 3 ? FBuffer.Data()[3] : 0);
+  }
   bool IsEncoded() const { return FIsEncoded; }
-  const std::vector<uint8_t>& Buffer() const { return FBuffer; }
+  const std::vector<uint8_t>& Buffer() const { return FBuffer.Data(); }
   // Encodes if needed and returns the frame (for tests and for raw sends).
   const std::vector<uint8_t>& Frame();
 
  private:
   void Encode();
+  // The writer of the payload; raises PacketError once the packet is encoded.
+  TWireWriter& Out();
 
-  std::vector<uint8_t> FBuffer;
+  TWireWriter FBuffer;
   bool FIsEncoded = false;
 };
-
-// Memory-stream twins of the writers, for data blocks assembled first and sent later.
-void StreamWriteByte(std::string& stream, uint8_t value);
-void StreamWriteWord(std::string& stream, uint16_t value);
-void StreamWriteLong(std::string& stream, uint32_t value);
-void StreamWriteShortStr(std::string& stream, std::string_view value);  // UTF-8 in, CP932 out
 
 }  // namespace vornhal

@@ -38,8 +38,6 @@ TServer* ZoneServer = nullptr;
 
 namespace {
 
-uint64_t handled_packets = 0;  // world lock
-
 // Unsent bytes above which a connection counts as stalled and is closed, so one client that
 // stops reading can never hold the world's memory or its sends.
 constexpr size_t kMaxUnsentBytes = 4u << 20;
@@ -575,7 +573,6 @@ bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
   if (session == nullptr) return false;
   uint8_t id = session->LoadBody(body, size);
   TWorldGuard lock;
-  ++handled_packets;
   metrics::CountPacketReceived(server_name_);
   try {
     session->ParsePacket(*this, id);
@@ -979,7 +976,5 @@ void TServer::DoException(TConnection& context, const std::string& message) {
 }
 
 void TServer::Process(uint32_t) {}
-
-uint64_t HandledPacketCount() { return handled_packets; }
 
 }  // namespace vornhal

@@ -2,6 +2,7 @@
 // of the class the server creates; its bytes are cut into frames, unscrambled and handed to
 // the session's ParsePacket under the world lock, strictly in arrival order.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,10 @@ class TServer {
   uint16_t Port() const { return FPort; }
   // Open connections, including ones not logged in.
   int UserCount() const;
+  // Sessions of this server that hold a character (on the Zone server: characters in the
+  // world). Kept by TSession::SetChara; any thread.
+  int SessionsWithChara() const { return FSessionsWithChara.load(std::memory_order_relaxed); }
+  void CountSessionWithChara(int delta) { FSessionsWithChara.fetch_add(delta, std::memory_order_relaxed); }
 
   // Walks the connection list in list order while holding the list lock. Callers hold the
   // world lock (lock order: world lock, then list lock). A connection that was just accepted
@@ -54,12 +59,8 @@ class TServer {
   std::string FName;
   uint16_t FPort;
   std::shared_ptr<Impl> FImpl;
+  std::atomic<int> FSessionsWithChara{0};
 };
-
-// The number of packets handed to a session's ParsePacket so far, by every server (each under
-// the world lock). Read with the world lock held; per-tick hooks use it to tell whether any
-// handler ran since they last looked.
-uint64_t HandledPacketCount();
 
 // The two listening servers, set by start-up (null before and after).
 extern TServer* MultiServer;

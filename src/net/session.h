@@ -10,17 +10,12 @@
 
 #include "net/connection.h"
 #include "net/types.h"
+#include "net/wire.h"
 
 namespace vornhal {
 
 class TServer;
 class TChara;
-
-// Raised when a handler reads beyond the received body.
-class ReadPastEndError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class TSession {
  public:
@@ -42,33 +37,32 @@ class TSession {
 
   TServer* Server() const { return FServer; }
   TChara* Chara() const { return FChara; }
-  void SetChara(TChara* chara) { FChara = chara; }
+  // Also keeps the server's count of sessions with a character.
+  void SetChara(TChara* chara);
 
   // Copies a received body into the receive buffer and prepares it for the handler: reads the
   // id, unscrambles the payload and positions the reader on it. Returns the packet id.
   uint8_t LoadBody(const uint8_t* body, size_t size);
 
-  // Readers; each throws ReadPastEndError rather than read beyond the body.
-  uint8_t ReadByte();
-  uint16_t ReadWord();
-  uint32_t ReadLong();
-  std::string ReadShortStr();  // code page 932 on the wire, UTF-8 returned
-  TAsColor ReadColor();
-  void ReadBuffer(void* buf, size_t count);
+  // Readers of the loaded body; each throws ReadPastEndError rather than read beyond it.
+  uint8_t ReadByte() { return FReader.U8(); }
+  uint16_t ReadWord() { return FReader.U16(); }
+  uint32_t ReadLong() { return FReader.U32(); }
+  std::string ReadShortStr() { return FReader.Str8(); }  // code page 932 on the wire, UTF-8 returned
+  TAsColor ReadColor() { return FReader.Color(); }
+  void ReadBuffer(void* buf, size_t count) { FReader.Bytes(buf, count); }
 
-  size_t RecvLength() const { return FRecvLength; }
-  size_t ReadPosition() const { return FIndexRecvBuf; }
+  size_t RecvLength() const { return FReader.Size(); }
+  size_t ReadPosition() const { return FReader.Position(); }
 
  private:
-  void Decode(uint8_t packet_id);
-  void Need(size_t count) const;
+  void Decode(uint8_t packet_id, size_t size);
 
   TServer* FServer;
   // The body being read. It grows to the biggest body the session has had (client packets are
   // small), so a session costs a few hundred bytes, not the biggest frame there can be.
   std::vector<uint8_t> FRecvBuf;
-  size_t FRecvLength = 0;
-  size_t FIndexRecvBuf = 0;
+  TWireReader FReader;
   TChara* FChara = nullptr;
 };
 

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <vector>
 
 #include "admin/operations.h"
+#include "platform/int_text.h"
 #include "platform/log.h"
 #include "platform/signals.h"
 
@@ -71,9 +71,10 @@ std::string NextWord(std::string& rest) {
 }
 
 bool ParseInt(const std::string& s, long long lo, long long hi, long long& out) {
-  if (s.empty()) return false;
-  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && p == s.data() + s.size() && out >= lo && out <= hi;
+  auto v = ParseIntText(s, {.min = lo, .max = hi, .plus_sign = false});
+  if (!v) return false;
+  out = *v;
+  return true;
 }
 
 std::string Lower(std::string s) {

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <limits>
 
+#include "platform/int_text.h"
 #include "platform/text.h"
 
 namespace vornhal {
@@ -18,48 +18,11 @@ std::string Trim(const std::string& s) {
 }  // namespace
 
 std::optional<int32_t> ParseIniInteger(const std::string& text) {
-  std::string s = Trim(text);
-  if (s.empty()) return std::nullopt;
-  bool negative = false;
-  size_t i = 0;
-  if (s[i] == '+' || s[i] == '-') {
-    negative = s[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (s.compare(i, 1, "$") == 0) {
-    base = 16;
-    i += 1;
-  } else if (s.compare(i, 2, "0x") == 0 || s.compare(i, 2, "0X") == 0) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= s.size()) return std::nullopt;
-  int64_t value = 0;
-  for (; i < s.size(); ++i) {
-    char c = s[i];
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    value = value * base + digit;
-    if (value > int64_t{1} << 32) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (base == 16 && !negative && value <= std::numeric_limits<uint32_t>::max()) {
-    // Hexadecimal spells the 32 bits, so $FFFFFFFF is -1.
-    return static_cast<int32_t>(static_cast<uint32_t>(value));
-  }
-  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
-    return std::nullopt;
-  }
-  return static_cast<int32_t>(value);
+  auto v = ParseIntText(text, {.blanks = TIntTextRules::Blanks::kSpacesAndTabs,
+                               .hex = true,
+                               .hex_is_32_bits = true});
+  if (!v) return std::nullopt;
+  return static_cast<int32_t>(*v);
 }
 
 TIniFile::Line TIniFile::Parse(const std::string& text, const std::string& current_section) {

@@ -59,7 +59,24 @@ TChara::TChara()
   FSpeed = 80;
 }
 
-TChara::~TChara() = default;
+namespace {
+
+std::vector<TChara*>& DeadList() {
+  static std::vector<TChara*> dead;
+  return dead;
+}
+
+void Unlist(const TChara* tc) {
+  auto& dead = DeadList();
+  auto it = std::find(dead.begin(), dead.end(), tc);
+  if (it != dead.end()) dead.erase(it);
+}
+
+}  // namespace
+
+const std::vector<TChara*>& DeadCharas() { return DeadList(); }
+
+TChara::~TChara() { Unlist(this); }
 
 void TChara::Tell(const std::string& text) const {
   SendSystemMessage(Conn(), 3, text, false);
@@ -123,6 +140,9 @@ void TChara::CalcStatus() {
 
 void TChara::DecHP(uint32_t value) {
   TActionObject::DecHP(value);
+  if (IsDead && std::find(DeadList().begin(), DeadList().end(), this) == DeadList().end()) {
+    DeadList().push_back(this);
+  }
   SStatusPacket(*this, kStatusPoints).SendTo(Conn());
 }
 
@@ -160,6 +180,7 @@ void TChara::IncGlod(uint32_t value) {
 
 void TChara::Revive() {
   TActionObject::Revive();
+  Unlist(this);
   CalcStatus();
   Mode = 0;
   if (Login) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "net/connection.h"
 #include "world/item.h"
@@ -98,6 +99,11 @@ class TChara : public TActionObject {
   // A type-3 system message to this character's connection.
   void Tell(const std::string& text) const;
 };
+
+// The characters whose hit points ran out and who have not been revived since, in the order
+// they died: TChara::DecHP lists a character as it dies, Revive and the character's destruction
+// take it off. Whatever kills a character (a handler, the tick) lists it. World lock held.
+const std::vector<TChara*>& DeadCharas();
 
 class TCharaList : public TMapObjectList<TChara> {
  public:

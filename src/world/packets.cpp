@@ -103,7 +103,7 @@ void SendToArea(TPacket& p, const TActionObject* obj, bool to_self) {
 // --- objects, movement and appearance ---
 
 TPacket SPlayerPositionPacket(const TChara& tc) {
-  TPacket p(4);
+  TPacket p(TServerPacketId::kPlayerPosition);
   p.WriteWord(tc.Point.X);
   p.WriteWord(tc.Point.Y);
   p.WriteWord(8);
@@ -112,7 +112,7 @@ TPacket SPlayerPositionPacket(const TChara& tc) {
 }
 
 TPacket SPlayerInfoPacket(const TChara& tc) {
-  TPacket p(5);
+  TPacket p(TServerPacketId::kPlayerInfo);
   p.WriteLong(tc.ObjectID);
   p.WriteByte(tc.Sex);
   p.WriteByte(tc.Job);
@@ -138,7 +138,7 @@ TPacket SPlayerInfoPacket(const TChara& tc) {
 }
 
 TPacket SCharaMovePacket(const TChara& tc) {
-  TPacket p(6);
+  TPacket p(TServerPacketId::kCharaMove);
   p.WriteLong(tc.ObjectID);
   p.WriteWord(tc.Point.X);
   p.WriteWord(tc.Point.Y);
@@ -147,7 +147,7 @@ TPacket SCharaMovePacket(const TChara& tc) {
 
 TPacket SMapObjectsPacket(const std::vector<const TMapObject*>& objects) {
   RequireFits(objects.size(), 65535, "map object count");
-  TPacket p(7);
+  TPacket p(TServerPacketId::kMapObjects);
   p.WriteWord(static_cast<uint16_t>(objects.size()));
   for (const TMapObject* obj : objects) WriteMapObject(p, *obj);
   return p;
@@ -175,13 +175,13 @@ std::vector<TPacket> SMapObjectsPackets(const std::vector<const TMapObject*>& ob
   // Each object's record is measured on its own, then the records are cut into runs whose
   // count word and records fit one frame body.
   constexpr size_t kBodyLimit = 65535;
-  TPacket empty(7);
+  TPacket empty(TServerPacketId::kMapObjects);
   const size_t header = empty.Buffer().size();  // marker, length, id and seed byte
   const size_t body_base = header - 3 + 2;      // id, seed and the count word
   std::vector<size_t> sizes;
   sizes.reserve(objects.size());
   for (const TMapObject* obj : objects) {
-    TPacket one(7);
+    TPacket one(TServerPacketId::kMapObjects);
     WriteMapObject(one, *obj);
     sizes.push_back(one.Buffer().size() - header);
   }
@@ -197,7 +197,7 @@ std::vector<TPacket> SMapObjectsPackets(const std::vector<const TMapObject*>& ob
     if (last == first && last < objects.size()) {
       throw std::length_error("one map object does not fit a frame");
     }
-    TPacket p(7);
+    TPacket p(TServerPacketId::kMapObjects);
     p.WriteWord(static_cast<uint16_t>(last - first));
     for (size_t i = first; i < last; ++i) WriteMapObject(p, *objects[i]);
     packets.push_back(std::move(p));
@@ -211,7 +211,7 @@ std::vector<TPacket> SMapObjectsPackets(const TMapBlock& block, uint16_t kind_ma
 }
 
 TPacket SMoveAckPacket(const TChara& tc, uint8_t sequence) {
-  TPacket p(11);
+  TPacket p(TServerPacketId::kMoveAck);
   p.WriteWord(tc.Point.X);
   p.WriteWord(tc.Point.Y);
   p.WriteByte(static_cast<uint8_t>(sequence + 128));
@@ -219,7 +219,7 @@ TPacket SMoveAckPacket(const TChara& tc, uint8_t sequence) {
 }
 
 TPacket SMobMovePacket(const TMob& mob) {
-  TPacket p(12);
+  TPacket p(TServerPacketId::kMobMove);
   p.WriteLong(mob.ObjectID);
   p.WriteWord(mob.Point.X);
   p.WriteWord(mob.Point.Y);
@@ -229,13 +229,13 @@ TPacket SMobMovePacket(const TMob& mob) {
 }
 
 TPacket SRemoveObjectPacket(const TMapObject& obj) {
-  TPacket p(14);
+  TPacket p(TServerPacketId::kRemoveObject);
   p.WriteLong(obj.ObjectID);
   return p;
 }
 
 TPacket SDirectionPacket(const TMapObject& obj) {
-  TPacket p(17);
+  TPacket p(TServerPacketId::kDirection);
   p.WriteLong(obj.ObjectID);
   p.WriteByte(obj.Dir);
   return p;
@@ -243,7 +243,7 @@ TPacket SDirectionPacket(const TMapObject& obj) {
 
 TPacket SAttackPacket(const TActionObject& attacker, const TActionObject& target, uint16_t flags,
                       uint32_t damage) {
-  TPacket p(19);
+  TPacket p(TServerPacketId::kAttack);
   p.WriteLong(attacker.ObjectID);
   p.WriteLong(target.ObjectID);
   p.WriteByte(4);
@@ -267,7 +267,7 @@ TPacket SAttackPacket(const TActionObject& attacker, const TActionObject& target
 }
 
 TPacket SMapInfoPacket(const TMap& map) {
-  TPacket p(21);
+  TPacket p(TServerPacketId::kMapInfo);
   p.WriteWord(map.ID);
   p.WriteWord(0);
   p.WriteWord(0);
@@ -278,7 +278,7 @@ TPacket SMapInfoPacket(const TMap& map) {
 }
 
 TPacket SSoundPacket(const TMap& map) {
-  TPacket p(25);
+  TPacket p(TServerPacketId::kSound);
   p.WriteByte(1);
   p.WriteByte(0);
   p.WriteWord(map.BGM);
@@ -286,14 +286,14 @@ TPacket SSoundPacket(const TMap& map) {
 }
 
 TPacket SSoundPacket(uint16_t sound_number) {
-  TPacket p(25);
+  TPacket p(TServerPacketId::kSound);
   p.WriteByte(0);
   p.WriteWord(sound_number);
   return p;
 }
 
 TPacket SMotionPacket(const TMapObject& obj, uint8_t motion, uint16_t value) {
-  TPacket p(26);
+  TPacket p(TServerPacketId::kMotion);
   p.WriteLong(obj.ObjectID);
   p.WriteByte(motion);
   p.WriteWord(value);
@@ -302,14 +302,14 @@ TPacket SMotionPacket(const TMapObject& obj, uint8_t motion, uint16_t value) {
 }
 
 TPacket SWeatherPacket(const TMap& map) {
-  TPacket p(31);
+  TPacket p(TServerPacketId::kWeather);
   p.WriteByte(1);
   p.WriteByte(map.Weather);
   return p;
 }
 
 TPacket SEffectPacket(const TMapObject& obj, uint16_t effect, uint16_t value) {
-  TPacket p(41);
+  TPacket p(TServerPacketId::kEffect);
   p.WriteByte(0);
   p.WriteLong(obj.ObjectID);
   p.WriteLong(0);
@@ -320,7 +320,7 @@ TPacket SEffectPacket(const TMapObject& obj, uint16_t effect, uint16_t value) {
 }
 
 TPacket SEffectPacket(uint16_t x, uint16_t y, uint16_t effect) {
-  TPacket p(41);
+  TPacket p(TServerPacketId::kEffect);
   p.WriteByte(0);
   p.WriteWord(x);
   p.WriteWord(y);
@@ -332,7 +332,7 @@ TPacket SEffectPacket(uint16_t x, uint16_t y, uint16_t effect) {
 }
 
 TPacket SCharaAppearPacket(const TChara& tc) {
-  TPacket p(51);
+  TPacket p(TServerPacketId::kCharaAppear);
   p.WriteWord(tc.Point.X);
   p.WriteWord(tc.Point.Y);
   p.WriteByte(tc.Dir);
@@ -378,7 +378,7 @@ TPacket SCharaAppearPacket(const TChara& tc) {
 }
 
 TPacket SHPInfoPacket(uint32_t object_id, const TChara* tc) {
-  TPacket p(60);
+  TPacket p(TServerPacketId::kHPInfo);
   if (tc) {
     p.WriteLong(tc->ObjectID);
     p.WriteByte(1);
@@ -396,14 +396,14 @@ TPacket SHPInfoPacket(uint32_t object_id, const TChara* tc) {
 }
 
 TPacket SDiePacket(const TMapObject& obj) {
-  TPacket p(95);
+  TPacket p(TServerPacketId::kDie);
   p.WriteLong(obj.ObjectID);
   return p;
 }
 
 TPacket SPathMovePacket(const TChara& tc, const std::vector<uint8_t>& steps) {
   RequireFits(steps.size(), 255, "path step count");
-  TPacket p(100);
+  TPacket p(TServerPacketId::kPathMove);
   p.WriteLong(tc.ObjectID);
   p.WriteWord(tc.Point.X);
   p.WriteWord(tc.Point.Y);
@@ -419,7 +419,7 @@ TPacket SPathMovePacket(const TChara& tc, const std::vector<uint8_t>& steps) {
 // --- status, items, messages and dialogs ---
 
 TPacket SStatusPacket(const TChara& tc, uint16_t sections) {
-  TPacket p(8);
+  TPacket p(TServerPacketId::kStatus);
   p.WriteByte(0);
   p.WriteWord(sections);
   if (sections & 0x0040) {
@@ -499,7 +499,7 @@ TPacket SStatusPacket(const TChara& tc, uint16_t sections) {
 }
 
 TPacket SMessagePacket(uint8_t type, std::string_view text) {
-  TPacket p(10);
+  TPacket p(TServerPacketId::kMessage);
   p.WriteByte(type);
   if (type == 3) p.WriteByte(0);
   p.WriteLongStr(text);
@@ -525,7 +525,7 @@ TPacket SChatPacket(uint8_t chat_type, const TChara& speaker, std::string_view t
   } else {
     line = std::string(text);
   }
-  TPacket p(13);
+  TPacket p(TServerPacketId::kChat);
   p.WriteByte(type);
   p.WriteLong(speaker.ObjectID);
   p.WriteBuffer(kChatColors[type], 3);
@@ -544,7 +544,7 @@ TPacket SChatPacket(uint8_t chat_type, const TChara& speaker, std::string_view t
 TPacket SInventoryItemPacket(int slot_index, const TItem& item) {
   const uint8_t slot = SlotByte(slot_index);
   const TItemData& data = *item.Data();
-  TPacket p(15);
+  TPacket p(TServerPacketId::kInventoryItem);
   p.WriteByte(1);
   p.WriteByte(slot);
   p.WriteWord(data.IconTile);
@@ -576,7 +576,7 @@ TPacket SInventoryItemPacket(int slot_index, const TItem& item) {
 
 TPacket SInventoryClearPacket(int slot_index) {
   const uint8_t slot = SlotByte(slot_index);
-  TPacket p(16);
+  TPacket p(TServerPacketId::kInventoryClear);
   p.WriteByte(1);
   p.WriteByte(slot);
   p.WriteByte(0);
@@ -584,7 +584,7 @@ TPacket SInventoryClearPacket(int slot_index) {
 }
 
 TPacket SSignalPacket(uint8_t kind) {
-  TPacket p(20);
+  TPacket p(TServerPacketId::kSignal);
   p.WriteByte(kind);
   if (kind == 2) {
     p.WriteByte(0);
@@ -594,14 +594,14 @@ TPacket SSignalPacket(uint8_t kind) {
 }
 
 TPacket SEnterSetupPacket() {
-  TPacket p(32);
+  TPacket p(TServerPacketId::kEnterSetup);
   p.WriteByte(0);
   p.WriteByte(20);
   return p;
 }
 
 TPacket SShopListPacket() {
-  TPacket p(33);
+  TPacket p(TServerPacketId::kShopList);
   p.WriteByte(0);
   p.WriteByte(1);
   p.WriteLong(0);
@@ -617,7 +617,7 @@ TPacket SShopListPacket() {
 }
 
 TPacket SLevelUpPacket() {
-  TPacket p(39);
+  TPacket p(TServerPacketId::kLevelUp);
   p.WriteByte(0);
   p.WriteWord(10);
   p.WriteByte(0);
@@ -625,7 +625,7 @@ TPacket SLevelUpPacket() {
 }
 
 TPacket SShopWindowPacket() {
-  TPacket p(47);
+  TPacket p(TServerPacketId::kShopWindow);
   p.WriteByte(4);
   p.WriteByte(0);
   p.WriteLong(0);
@@ -647,7 +647,7 @@ TPacket SShopWindowPacket() {
 TPacket SEquipItemPacket(int slot_index, const TItem& item) {
   const uint8_t slot = SlotByte(slot_index);
   const TItemData& data = *item.Data();
-  TPacket p(55);
+  TPacket p(TServerPacketId::kEquipItem);
   p.WriteByte(slot);
   p.WriteWord(data.IconTile);
   p.WriteColor(data.Color);
@@ -669,7 +669,7 @@ TPacket SEquipItemPacket(int slot_index, const TItem& item) {
 
 TPacket SEquipClearPacket(int slot_index) {
   const uint8_t slot = SlotByte(slot_index);
-  TPacket p(56);
+  TPacket p(TServerPacketId::kEquipClear);
   p.WriteByte(slot);
   p.WriteByte(0);
   return p;
@@ -688,7 +688,7 @@ TPacket SScriptDialogPacket(const std::string& script_name, uint32_t object_id,
   for (int i = 0; i < 20; ++i) dialog_crcs[i] = crc_of(kDialogNames[i]);
   RequireFits(variables.size(), 65535, "script variable count");
 
-  TPacket p(68);
+  TPacket p(TServerPacketId::kScript);
   p.WriteByte(1);
   p.WriteByte(0);
   p.WriteShortStr(script_name);
@@ -705,7 +705,7 @@ TPacket SScriptDialogPacket(const std::string& script_name, uint32_t object_id,
 }
 
 TPacket SScriptEndPacket(const std::string& script_name, uint32_t object_id) {
-  TPacket p(68);
+  TPacket p(TServerPacketId::kScript);
   p.WriteByte(1);
   p.WriteByte(2);
   p.WriteShortStr(script_name);
@@ -715,7 +715,7 @@ TPacket SScriptEndPacket(const std::string& script_name, uint32_t object_id) {
 
 TPacket SScriptDataPacket(const std::string& script_name, const std::string* data) {
   if (data) RequireFits(data->size(), 65535, "script data size");
-  TPacket p(68);
+  TPacket p(TServerPacketId::kScript);
   p.WriteByte(1);
   p.WriteByte(1);
   p.WriteShortStr(script_name);
@@ -729,17 +729,17 @@ TPacket SScriptDataPacket(const std::string& script_name, const std::string* dat
 }
 
 TPacket SScriptListPacket(const std::string& script_list) {
-  TPacket p(68);
+  TPacket p(TServerPacketId::kScript);
   p.WriteByte(1);
   p.WriteByte(4);
   p.WriteBuffer(script_list.data(), static_cast<int>(script_list.size()));
   return p;
 }
 
-TPacket SEnterEndPacket() { return TPacket(73); }
+TPacket SEnterEndPacket() { return TPacket(TServerPacketId::kEnterEnd); }
 
 TPacket SSkillPacket(uint8_t kind, int n) {
-  TPacket p(98);
+  TPacket p(TServerPacketId::kSkill);
   if (kind == 1) {
     if (n < 0 || n > 255) throw std::out_of_range("skill number " + std::to_string(n));
     const std::string name = "ストライク" + std::to_string(n);
@@ -820,7 +820,7 @@ TPacket SSkillPacket(uint8_t kind, int n) {
 }
 
 TPacket SWebPacket(uint8_t kind, std::string_view text, bool with_flag) {
-  TPacket p(104);
+  TPacket p(TServerPacketId::kWeb);
   p.WriteByte(kind);
   p.WriteShortStr(text);
   if (with_flag) p.WriteByte(1);
@@ -828,7 +828,7 @@ TPacket SWebPacket(uint8_t kind, std::string_view text, bool with_flag) {
 }
 
 TPacket SEnterValuesPacket(uint8_t flags) {
-  TPacket p(115);
+  TPacket p(TServerPacketId::kEnterValues);
   p.WriteByte(flags);
   for (uint8_t bit : {0x01, 0x02, 0x04, 0x08}) {
     if (flags & bit) p.WriteLong(0);

@@ -48,25 +48,14 @@ bool ReviveDue(const TChara& tc, uint32_t tick) {
 
 void TZoneServer::Process(uint32_t tick) {
   TServer::Process(tick);
-  // Characters die only in packet handlers (attacks, commands), and logging in is a packet
-  // too; so without a handled packet since the last walk, and nobody left dead by it, the
-  // walk would find no one.
-  const uint64_t handled = HandledPacketCount();
-  if (handled == FWalkedAtPacket && !FDeadLeft) return;
-  FWalkedAtPacket = handled;
-  FDeadLeft = false;
+  // Only the dead are looked at: with nobody dead a tick costs one test of an empty list.
+  const std::vector<TChara*>& dead = DeadCharas();
+  if (dead.empty()) return;
   std::vector<TChara*> due;
-  ForEachConnection([&](TConnection& conn) {
-    TSession* session = conn.Data;
-    TChara* tc = session != nullptr ? session->Chara() : nullptr;
-    if (tc == nullptr || !tc->Login || !tc->IsDead) return;
-    if (ReviveDue(*tc, tick)) {
-      due.push_back(tc);
-    } else {
-      FDeadLeft = true;
-    }
-  });
-  // Revived after the walk: Revive sends packets, which must not run under the list lock.
+  for (TChara* tc : dead) {
+    if (ReviveDue(*tc, tick)) due.push_back(tc);
+  }
+  // Revive takes the character off the list, so it runs after the walk.
   for (TChara* tc : due) tc->Revive();
 }
 
@@ -81,86 +70,87 @@ TChara& TZoneSession::RequireChara() const {
 }
 
 void TZoneSession::ParsePacket(TConnection& context, uint8_t packet_id) {
-  switch (packet_id) {
-    case 7: {  // CPickItemPacket
+  using enum TZoneClientPacketId;
+  switch (static_cast<TZoneClientPacketId>(packet_id)) {
+    case kPickItem: {
       TChara& tc = RequireChara();
       tc.PickItem(ReadLong());
       break;
     }
-    case 8:
+    case kDropItem:
       DropItem();
       break;
-    case 9: {  // CDropGlodPacket
+    case kDropGlod: {
       TChara& tc = RequireChara();
       tc.DropGlod(ReadLong());
       break;
     }
-    case 11:  // CServerInfoRequestPacket
+    case kServerInfoRequest:
       SServerInfoPacket(ServerAddressFor(context.PeerIP()), MultiServerPort()).SendTo(&context);
       break;
-    case 14:
+    case kChat:
       Chat(context);
       break;
-    case 16:
+    case kZoneLogin:
       ZoneLogin(context);
       break;
-    case 17:
+    case kDirection:
       Turn();
       break;
-    case 19:
+    case kAttack:
       Attack();
       break;
-    case 25:
+    case kWhisper:
       Whisper(context);
       break;
-    case 28:
+    case kUse:
       UseItem();
       break;
-    case 29:
+    case kMotion:
       Motion();
       break;
-    case 31:
+    case kUnequip:
       Unequip();
       break;
-    case 45:
+    case kItemShop:
       ItemShop(context);
       break;
-    case 48:
+    case kChangeSlot:
       ChangeSlot();
       break;
-    case 51:
+    case kMove:
       Step(context);
       break;
-    case 53:  // CSignalRequestPacket
+    case kSignalRequest:
       ReadLong();
       SSignalPacket(2).SendTo(&context);
       break;
-    case 61:  // CBattleMatchListPacket
+    case kBattleMatchList:
       SMessagePacket(8, "今はバトルマッチリストが見られません。").SendTo(&context);
       break;
-    case 67:
+    case kObjectInfoRequest:
       ObjectInfo(context);
       break;
-    case 68:
+    case kHPInfoRequest:
       HPInfo(context);
       break;
-    case 71:
+    case kStatUp:
       StatUp(context);
       break;
-    case 84:
+    case kPathMove:
       PathMove();
       break;
-    case 101:  // CIgnoredPacket
+    case kIgnored:
       ReadByte();
       ReadByte();
       break;
-    case 108:
+    case kScript:
       ScriptReply(context);
       break;
-    case 114:  // CWebBoardPacket
+    case kWebBoard:
       LogFmt("CWebBoardPacket: type %u", ReadByte());
       break;
-    case 124:
+    case kBulletinBoard:
       BulletinBoard();
       break;
     default:

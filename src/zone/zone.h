@@ -15,13 +15,7 @@ class TZoneServer : public TServer {
   TZoneServer(std::string name, uint16_t port) : TServer(std::move(name), port) {}
   std::unique_ptr<TSession> CreateSession() override;
   void DoDisconnect(TConnection& context) override;  // logout handling, then base
-  void Process(uint32_t tick) override;              // automatic revival
-
- private:
-  // The connections are walked for the dead only when a packet was handled since the last
-  // walk or that walk left someone dead: between packets nobody dies, so idle ticks are cheap.
-  uint64_t FWalkedAtPacket = ~uint64_t{0};
-  bool FDeadLeft = false;
+  void Process(uint32_t tick) override;              // revives the dead that are due
 };
 
 // A dead character is revived once the clock has passed its DeadTime by this many ms.

@@ -35,6 +35,34 @@ TEST_F(StoreBoundsTest, TextsFromAFileAreCutToOneWireFieldWithoutSplittingAChara
   EXPECT_EQ(CharaFromJson(long_name), nullptr);
 }
 
+// A number may be stored as a string of decimal digits with a sign; nothing else in the
+// string is allowed, and the value must fit its field.
+TEST_F(StoreBoundsTest, NumbersWrittenAsTextAreWholeDecimalNumbersWithinTheirField) {
+  WriteBasicMaps();
+  Captured([] { LoadMapData(); });
+  auto with = [](const std::string& glod, const std::string& job) {
+    return "{\"Name\":\"Num\",\"Password\":\"p\",\"RealName\":\"r\",\"MailAddr\":\"m\","
+           "\"Sex\":0,\"Job\":" + job + ",\"Mark\":0,\"HairType\":0,\"HairColor\":0,"
+           "\"MapID\":10055,\"X\":1,\"Y\":1,\"Dir\":0,\"Speed\":80,\"Glod\":" + glod +
+           ",\"Equipments\":[],\"Inventory\":[]}";
+  };
+  for (auto [text, glod] : {std::pair{"\"+5\"", 5u}, {"\"007\"", 7u}, {"\"-0\"", 0u},
+                            {"\"4294967295\"", 4294967295u}}) {
+    auto tc = CharaFromJson(with(text, "0"));
+    ASSERT_NE(tc, nullptr) << text;
+    EXPECT_EQ(tc->Glod, glod) << text;
+  }
+  auto job = CharaFromJson(with("0", "\"255\""));
+  ASSERT_NE(job, nullptr);
+  EXPECT_EQ(job->Job, 7);  // read as a byte, then capped at the last job
+  for (const char* bad : {"\" 5\"", "\"5 \"", "\"0x10\"", "\"$10\"", "\"1e3\"", "\"+-5\"", "\"\"",
+                          "\"-\"", "\"4294967296\"", "\"99999999999999999999999\""}) {
+    EXPECT_EQ(CharaFromJson(with(bad, "0")), nullptr) << bad;
+  }
+  EXPECT_EQ(CharaFromJson(with("0", "\"256\"")), nullptr);
+  EXPECT_EQ(CharaFromJson(with("0", "\"-1\"")), nullptr);
+}
+
 TEST_F(StoreBoundsTest, AFileThatFailedToLoadReservesItsNameAndIsNeverWritten) {
   WriteBasicMaps();
   Captured([] { LoadMapData(); });

@@ -20,11 +20,16 @@ TEST(ParseIntTest, AcceptsTheStrictSyntax) {
   EXPECT_EQ(ParseInt("2147483647"), 2147483647);
   EXPECT_EQ(ParseInt("-2147483648"), INT32_MIN);
   EXPECT_EQ(ParseInt("007"), 7);
+  EXPECT_EQ(ParseInt("-x5"), -5);
+  EXPECT_EQ(ParseInt("+$10"), 16);
+  EXPECT_EQ(ParseInt("$7FFFFFFF"), INT32_MAX);
+  EXPECT_EQ(ParseInt("-$80000000"), INT32_MIN);
 }
 
 TEST(ParseIntTest, RejectsEverythingElse) {
   for (const char* bad : {"", " ", "7 ", "1a", "abc", "$", "0x", "x", "-", "+-1", "1.5", "2147483648",
-                          "-2147483649", "$100000000", "99999999999999999999", "１"}) {
+                          "-2147483649", "$100000000", "99999999999999999999", "１",
+                          "\t7", " 7 ", "$80000000", "$FFFFFFFF", "4294967295", "$-5", "0x0x1"}) {
     EXPECT_FALSE(ParseInt(bad).has_value()) << '"' << bad << '"';
   }
 }

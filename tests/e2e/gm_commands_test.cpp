@@ -38,7 +38,7 @@ TEST_F(GmCommands, HairColorReachesTheAreaAndCountsItsArguments) {
   Player& other = Enter(NewName("near"));
   gm.zone.Drain(kQuiet);
   auto frames = gm.Command("@haircolor 300 -5 x");
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{sid::kCharaAppear, sid::kMessage}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kCharaAppear, sid::kMessage}));
   EXPECT_EQ(client::ParseCharaAppear(frames[0]).id, gm.id);
   EXPECT_EQ(Messages(frames), Strings{"HairColorを変更しました"});
   auto seen = OfId(other.Settle(), sid::kCharaAppear);
@@ -92,7 +92,7 @@ TEST_F(GmCommands, PacketSendsRawBytesOrFailsCleanly) {
   Player& p = Enter(NewName("gm"));
   auto frames = p.Command("@packet 0D0102");
   ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].id, 13);
+  EXPECT_EQ(frames[0].id, TServerPacketId::kChat);
   EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{1, 2}));
   EXPECT_EQ(Messages(p.Command("@packet 0D0")), Strings{"[エラー] 引数が不正です"});
 
@@ -119,7 +119,7 @@ TEST_F(GmCommands, ItemRemoveItemAndGlod) {
   EXPECT_TRUE(p.Command("@removeitem 0").empty());
   EXPECT_TRUE(p.Command("@removeitem 65").empty());
   frames = p.Command("@removeitem 64");
-  ASSERT_EQ(Ids(frames), std::vector<uint8_t>{sid::kInventoryClear});
+  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kInventoryClear});
   EXPECT_EQ(client::ParseInventoryClear(frames[0]), 64);
 
   EXPECT_TRUE(p.Command("@glod -1").empty());
@@ -226,7 +226,7 @@ TEST_F(GmCommands, SummonedMobKilledByAttacksPaysItsRewards) {
   auto seen = AttackUntilDead(p, mob);
   ASSERT_FALSE(seen.empty());
   ASSERT_EQ(seen.back().id, sid::kDie);
-  EXPECT_EQ(client::PayloadReader(seen.back().payload).U32(), mob);
+  EXPECT_EQ(TWireReader(seen.back().payload).U32(), mob);
   Strings messages = Messages(seen);
   EXPECT_NE(std::find(messages.begin(), messages.end(), "20グロッドを手に入れました"), messages.end());
   EXPECT_NE(std::find(messages.begin(), messages.end(), "経験値が 100 上がりました"), messages.end());
@@ -256,7 +256,7 @@ TEST_F(GmCommands, TestWindowsEffectsAndDrops) {
   EXPECT_EQ(web.kind, 4);
   EXPECT_EQ(web.text, "test.html");
   EXPECT_EQ(web.flag, std::optional<uint8_t>(1));
-  EXPECT_EQ(Ids(p.Command("@shop")), std::vector<uint8_t>{sid::kShopWindow});
+  EXPECT_EQ(Ids(p.Command("@shop")), std::vector<sid>{sid::kShopWindow});
 
   frames = p.Command("@droptest");
   ASSERT_EQ(frames.size(), 50u);

@@ -21,7 +21,7 @@ namespace vornhal::e2e {
 
 using client::Frame;
 using client::Millis;
-namespace sid = client::server_id;
+using sid = TServerPacketId;
 
 inline constexpr uint16_t kClientVersion = 2850;
 // Waits that are expected to end with nothing arriving.
@@ -55,8 +55,8 @@ class Player {
   std::vector<Frame> Command(const std::string& line) { return Request(client::CChatPacket(0, line)); }
 };
 
-inline std::vector<uint8_t> Ids(const std::vector<Frame>& frames) {
-  std::vector<uint8_t> ids;
+inline std::vector<TServerPacketId> Ids(const std::vector<Frame>& frames) {
+  std::vector<TServerPacketId> ids;
   for (const Frame& f : frames) ids.push_back(f.id);
   return ids;
 }
@@ -70,7 +70,7 @@ inline std::vector<std::string> Messages(const std::vector<Frame>& frames) {
   return out;
 }
 
-inline std::vector<Frame> OfId(const std::vector<Frame>& frames, uint8_t id) {
+inline std::vector<Frame> OfId(const std::vector<Frame>& frames, TServerPacketId id) {
   std::vector<Frame> out;
   for (const Frame& f : frames) {
     if (f.id == id) out.push_back(f);

@@ -29,13 +29,13 @@ TEST_F(ItemsAndSlots, DropKindTwoIsIgnoredWhileZeroAndOneAct) {
 
   // The slot is still there: throwing it away (kind 1) clears it.
   auto frames = p.Request(client::CDropItemPacket(1, 1, 1));
-  ASSERT_EQ(Ids(frames), std::vector<uint8_t>{sid::kInventoryClear});
+  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kInventoryClear});
   EXPECT_EQ(client::ParseInventoryClear(frames[0]), 1);
 
   // Kind 0 puts it on the ground in view of the area.
   ASSERT_EQ(OnlyItem(p.Command("@item stick1")).slot, 1);
   frames = p.Request(client::CDropItemPacket(0, 1, 1));
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{sid::kMapObjects, sid::kInventoryClear}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kMapObjects, sid::kInventoryClear}));
   auto objects = client::ParseMapObjects(frames[0]);
   ASSERT_EQ(objects.size(), 1u);
   EXPECT_EQ(objects[0].kind, 3);
@@ -85,7 +85,7 @@ TEST_F(ItemsAndSlots, ChangeSlotExchangeLogOnlyAndMerge) {
   EXPECT_TRUE(server->WaitForLog("CChangeSlotPacket: type 1 category 1, slot1 1, slot2 5", 2000));
 
   auto frames = p.Request(client::CChangeSlotPacket(0, fields));
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{sid::kInventoryClear, sid::kInventoryItem}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kInventoryClear, sid::kInventoryItem}));
   EXPECT_EQ(client::ParseInventoryClear(frames[0]), 1);
   EXPECT_EQ(client::ParseInventoryItem(frames[1]).slot, 5);
   EXPECT_EQ(client::ParseInventoryItem(frames[1]).key, "stick1");
@@ -94,7 +94,7 @@ TEST_F(ItemsAndSlots, ChangeSlotExchangeLogOnlyAndMerge) {
   for (int i = 0; i < 100; ++i) p.Chat("@item helixir");
   p.Settle();
   frames = p.Request(client::CMergeSlotsPacket(1, 2, 5));
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{sid::kInventoryItem, sid::kInventoryItem}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kInventoryItem, sid::kInventoryItem}));
   client::InventoryItem dest = client::ParseInventoryItem(frames[0]);
   client::InventoryItem src = client::ParseInventoryItem(frames[1]);
   EXPECT_EQ(dest.slot, 2);
@@ -115,7 +115,7 @@ TEST_F(ItemsAndSlots, ChangeSlotExchangeLogOnlyAndMerge) {
 TEST_F(ItemsAndSlots, ShopTypeTwoAnsweredTypeOneOnlyLogged) {
   Player& p = Enter(NewName("it"));
   auto frames = p.Request(client::CItemShopPacket(2));
-  ASSERT_EQ(Ids(frames), std::vector<uint8_t>{sid::kShopList});
+  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kShopList});
   EXPECT_TRUE(server->WaitForLog("CItemShopPacket: type 2", 2000));
   EXPECT_TRUE(p.Request(client::CItemShopPacket(1, 7, 8)).empty());
   EXPECT_TRUE(server->WaitForLog("CItemShopPacket: type 1 value1 7 value2 8", 2000));

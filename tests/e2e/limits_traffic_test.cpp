@@ -156,6 +156,8 @@ TEST_F(LimitsLogText, ScriptVariablesMakeOneEscapedLine) {
   for (int i = 0; i < 1500; ++i) vars.emplace_back("n" + std::to_string(i), "v\n[00:00:00] forged");
   p.Send(client::CScriptVariablesPacket("evil\r\n[00:00:00] forged script", 1, vars));
   p.Settle();
+  // The lines may reach the test after the answer: wait for the last of them.
+  ASSERT_TRUE(server->WaitForLog("  n0=v\\x0A[00:00:00] forged, n1=", 5000)) << server->Log();
   std::string log = server->Log();
   size_t from = log.find("CScriptPacket: code 1");
   ASSERT_NE(from, std::string::npos) << log;

@@ -30,13 +30,13 @@ TEST_F(NpcDialogs, TalkWithoutScriptShowsTheEffectToTheArea) {
   Player& near = Enter(NewName("near"));
   p.zone.Drain(kQuiet);
   auto frames = p.Request(client::CObjectInfoRequestPacket(1, kBoard, 3));
-  ASSERT_EQ(Ids(frames), std::vector<uint8_t>{sid::kEffect});
+  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kEffect});
   client::Effect e = client::ParseEffect(frames[0]);
   EXPECT_FALSE(e.at_position);
   EXPECT_EQ(e.object_id, kBoard);
   EXPECT_EQ(e.effect, 238);
   EXPECT_EQ(e.value, 100);
-  EXPECT_EQ(Ids(near.Settle()), std::vector<uint8_t>{sid::kEffect});
+  EXPECT_EQ(Ids(near.Settle()), std::vector<sid>{sid::kEffect});
   EXPECT_TRUE(server->WaitForLog("CObjectInfoRequestPacket: type 1 id 50002 flags 3", 2000));
 
   EXPECT_TRUE(p.Request(client::CObjectInfoRequestPacket(2, kBoard)).empty());
@@ -48,7 +48,7 @@ TEST_F(NpcDialogs, TalkWithoutScriptShowsTheEffectToTheArea) {
 TEST_F(NpcDialogs, TalkWithScriptOpensTheGuideDialog) {
   Player& p = Enter(NewName("np"));
   auto frames = p.Request(client::CObjectInfoRequestPacket(1, kGuide));
-  ASSERT_EQ(Ids(frames), std::vector<uint8_t>{sid::kScript});
+  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kScript});
   client::ScriptPacket s = client::ParseScript(frames[0]);
   EXPECT_EQ(s.code, 0);
   EXPECT_EQ(s.name, "VornhalTest");
@@ -85,7 +85,7 @@ TEST_F(NpcDialogs, MarketOpensWithTheCurrentGlodAndSellsSticksForFree) {
   const uint32_t glod = GlodOf(p.Command("@glod 1234"));
 
   auto frames = p.Request(client::CScriptVariablesPacket("nMiAllMarket01", kGuide, {{"TYPE", "BUY"}}));
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{sid::kScript, sid::kScript}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kScript, sid::kScript}));
   client::ScriptPacket opened = client::ParseScript(frames[0]);
   EXPECT_EQ(opened.code, 2);
   EXPECT_EQ(opened.name, "nMiAllMarket01");
@@ -154,17 +154,17 @@ TEST_F(NpcDialogs, HitPointQueries) {
 TEST_F(NpcDialogs, MotionKindOneShowsEffectAndSound) {
   Player& p = Enter(NewName("np"));
   auto frames = p.Request(client::CMotionPacket(1, 10));
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{sid::kEffect, sid::kSound}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kEffect, sid::kSound}));
   client::Effect e = client::ParseEffect(frames[0]);
   EXPECT_EQ(e.object_id, p.id);
   EXPECT_EQ(e.effect, 245);
   EXPECT_EQ(e.value, 100);
-  client::PayloadReader sound(frames[1].payload);
+  TWireReader sound(frames[1].payload);
   EXPECT_EQ(sound.U8(), 0);
   EXPECT_EQ(sound.U16(), 57);
 
   frames = p.Request(client::CMotionPacket(0, 3));
-  ASSERT_EQ(Ids(frames), std::vector<uint8_t>{sid::kMotion});
+  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kMotion});
   EXPECT_EQ(client::ParseMotion(frames[0]).motion, 3);
   EXPECT_TRUE(p.Request(client::CMotionPacket(2, 3)).empty());
 }
@@ -186,7 +186,7 @@ TEST_F(NpcDialogs, StatPointsAreSpentOnlyWhileTheyLast) {
   ASSERT_TRUE(levelled);
 
   auto frames = p.Request(client::CStatUpPacket(1));
-  ASSERT_EQ(Ids(frames), std::vector<uint8_t>{sid::kStatus});
+  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kStatus});
   client::Status st = client::ParseStatus(frames[0]);
   EXPECT_EQ(st.sections, 0x0060);
   EXPECT_EQ(st.str, 4);

@@ -174,7 +174,7 @@ TEST(ShellE2E, MultiConnectionsAreGreetedAndFramesDispatchedOnce) {
 
   client::Connection c;
   c.Connect(static_cast<uint16_t>(server.multi_port));
-  ASSERT_TRUE(c.WaitFor(126));
+  ASSERT_TRUE(c.WaitFor(TServerPacketId::kGreeting));
   // Two version checks in one segment: two answers.
   const Bytes version = {0xAA, 0x00, 0x03, 0x00, 0xFF, 0xFF};
   c.SendRaw({0xAA, 0x00, 0x03, 0x00, 0xFF, 0xFF, 0xAA, 0x00, 0x03, 0x00, 0xFF, 0xFF});
@@ -185,7 +185,7 @@ TEST(ShellE2E, MultiConnectionsAreGreetedAndFramesDispatchedOnce) {
   }
   std::vector<client::Frame> frames = c.Drain(500ms);
   int answers = 0;
-  for (const auto& f : frames) answers += f.id == 0 ? 1 : 0;
+  for (const auto& f : frames) answers += f.id == TServerPacketId::kVersionResult ? 1 : 0;
   EXPECT_EQ(answers, 3);
   EXPECT_EQ(server.CountInLog("不明なパケット"), 0) << server.Log();
 }
@@ -194,13 +194,13 @@ TEST(ShellE2E, StrayBytesAreDiscardedWithALogLine) {
   ServerProcess server(Sample());
   client::Connection c;
   c.Connect(static_cast<uint16_t>(server.multi_port));
-  ASSERT_TRUE(c.WaitFor(126));
+  ASSERT_TRUE(c.WaitFor(TServerPacketId::kGreeting));
   c.SendRaw({0x01, 0xAA, 0x00, 0x02, 0x00, 0x00});
   EXPECT_TRUE(server.WaitForLog("[Multi] 不明なパケット5バイトを破棄", 5000)) << server.Log();
   EXPECT_TRUE(c.Drain(300ms).empty());
   // The connection stays usable.
   c.SendRaw({0xAA, 0x00, 0x03, 0x00, 0xFF, 0xFF});
-  EXPECT_TRUE(c.WaitFor(0));
+  EXPECT_TRUE(c.WaitFor(TServerPacketId::kVersionResult));
 }
 
 TEST(ShellE2E, TheHttpCheckAnswersOne) {

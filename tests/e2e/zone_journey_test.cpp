@@ -18,7 +18,7 @@ namespace vornhal::client {
 namespace {
 
 using test::ServerProcess;
-namespace sid = server_id;
+using sid = TServerPacketId;
 
 struct Player {
   std::string name;
@@ -37,7 +37,7 @@ std::vector<Frame> Settle(ZoneClient& z) {
   return frames;
 }
 
-std::vector<Frame> OfId(const std::vector<Frame>& frames, uint8_t id) {
+std::vector<Frame> OfId(const std::vector<Frame>& frames, TServerPacketId id) {
   std::vector<Frame> out;
   for (const Frame& f : frames) {
     if (f.id == id) out.push_back(f);
@@ -154,9 +154,9 @@ TEST_F(ZoneE2E, EnteringSequenceOfAnEquippedCharacter) {
     EXPECT_EQ(s.kind, i < 10 ? 1 : 6) << "frame " << i;
     EXPECT_EQ(s.number, i < 10 ? i + 1 : i - 9) << "frame " << i;
   }
-  std::vector<uint8_t> rest;
+  std::vector<sid> rest;
   for (size_t i = 14; i < f.size(); ++i) rest.push_back(f[i].id);
-  const std::vector<uint8_t> expected{sid::kEquipItem, sid::kEquipItem, sid::kStatus, sid::kEnterValues,
+  const std::vector<sid> expected{sid::kEquipItem, sid::kEquipItem, sid::kStatus, sid::kEnterValues,
                                       sid::kInventoryItem, sid::kInventoryItem, sid::kEnterSetup,
                                       sid::kPlayerInfo, sid::kMapInfo, sid::kSound, sid::kSignal,
                                       sid::kPlayerPosition, sid::kWeather, sid::kStatus,
@@ -331,9 +331,9 @@ TEST_F(ZoneE2E, PortalStepEndsOnTheDestinationFacingThePortalsDirection) {
   }
   // The last step: acknowledgement, then the arrival on the destination map.
   ASSERT_GE(last.size(), 6u);
-  std::vector<uint8_t> ids;
+  std::vector<TServerPacketId> ids;
   for (size_t i = 0; i < 6; ++i) ids.push_back(last[i].id);
-  ASSERT_EQ(ids, (std::vector<uint8_t>{sid::kMoveAck, sid::kMapInfo, sid::kSound, sid::kPlayerPosition,
+  ASSERT_EQ(ids, (std::vector<sid>{sid::kMoveAck, sid::kMapInfo, sid::kSound, sid::kPlayerPosition,
                                        sid::kWeather, sid::kCharaAppear}));
   EXPECT_EQ(ParseMapInfo(last[1]).id, portal->dest_map);
   PlayerPosition arrived = ParsePlayerPosition(last[3]);

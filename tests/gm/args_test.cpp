@@ -53,10 +53,13 @@ TEST(TArgsNumbers, DecimalAndHexForms) {
   EXPECT_EQ(a.GetValueAsInt(5, 0), 16);
   EXPECT_EQ(a.GetValueAsInt(6, 0), 31);
   EXPECT_EQ(a.GetValueAsUInt(7, 0), 255u);
+  TArgs b("c -x5 -$10");
+  EXPECT_EQ(b.GetValueAsInt(0, 0), -5);
+  EXPECT_EQ(b.GetValueAsInt(1, 0), -16);
 }
 
 TEST(TArgsNumbers, RejectsGarbageAroundOrInsteadOfDigits) {
-  TArgs a("c 12a a12 x $ 0x - + 1.5 \xEF\xBC\x91 $G 1_0");
+  TArgs a("c 12a a12 x $ 0x - + 1.5 \xEF\xBC\x91 $G 1_0 --5 $-5 0x0x1 1e3");
   for (int i = 0; i < a.Count(); ++i) {
     int32_t v = 77;
     EXPECT_FALSE(a.TryGetValue(i, v)) << "word " << i << " '" << a.FArgs[i] << "'";

@@ -18,6 +18,7 @@ namespace vornhal {
 namespace {
 
 using test::Frame;
+using sid = TServerPacketId;
 using test::RecordingConnection;
 
 class NullSession : public TSession {
@@ -28,10 +29,14 @@ class NullSession : public TSession {
 
 // The text of an SMessagePacket type 3 (u8 3, u8 0, str16 in code page 932), or "" otherwise.
 std::string MessageText(const Frame& f) {
-  if (f.id != 10 || f.payload.size() < 4 || f.payload[0] != 3) return "";
-  size_t len = (size_t{f.payload[2]} << 8) | f.payload[3];
-  if (f.payload.size() < 4 + len) return "";
-  return FromCP932(std::string(f.payload.begin() + 4, f.payload.begin() + 4 + static_cast<long>(len)));
+  if (f.id != TServerPacketId::kMessage || f.payload.size() < 4 || f.payload[0] != 3) return "";
+  TWireReader r(f.payload);
+  r.Skip(2);
+  try {
+    return r.Str16();
+  } catch (const ReadPastEndError&) {
+    return "";
+  }
 }
 
 // The payload a client would read from a freshly built packet.
@@ -40,7 +45,7 @@ std::vector<uint8_t> Payload(TPacket packet) { return test::Unscrambled(packet).
 std::vector<std::string> Messages(const RecordingConnection& conn) {
   std::vector<std::string> out;
   for (const Frame& f : conn.Frames()) {
-    if (f.id == 10) out.push_back(MessageText(f));
+    if (f.id == TServerPacketId::kMessage) out.push_back(MessageText(f));
   }
   return out;
 }
@@ -147,7 +152,7 @@ TEST_F(DebugCommandTest, HairColorClampsAndDefaultsEachComponent) {
   EXPECT_EQ(tc->HairColor, (TAsColor{255, 0, 255}));
   auto frames = Frames();
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].id, 51);  // the new look, to the area that includes the caller
+  EXPECT_EQ(frames[0].id, TServerPacketId::kCharaAppear);  // the new look, to the area that includes the caller
   EXPECT_EQ(frames[0].payload, Payload(SCharaAppearPacket(*tc)));
   EXPECT_EQ(MessageText(frames[1]), "HairColorを変更しました");
 
@@ -224,13 +229,13 @@ TEST_F(DebugCommandTest, PacketSendsRawBytesToTheCaller) {
   Run("packet 0D0102");
   auto frames = Frames();
   ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].id, 0x0D);
+  EXPECT_EQ(frames[0].id, sid::kChat);
   EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{1, 2}));
 
   Run("packet 0a");
   frames = Frames();
   ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].id, 0x0A);
+  EXPECT_EQ(frames[0].id, sid::kMessage);
   EXPECT_TRUE(frames[0].payload.empty());
 
   Run("packet 0D0");
@@ -259,7 +264,7 @@ TEST_F(DebugCommandTest, SummonMoveMobKeepsTheBlockListsRight) {
   EXPECT_TRUE(mob->FreeOnDie);
   auto frames = Frames();
   bool shown = false;
-  for (const Frame& f : frames) shown = shown || f.id == 7;
+  for (const Frame& f : frames) shown = shown || f.id == TServerPacketId::kMapObjects;
   EXPECT_TRUE(shown) << "the area is shown the new mob";
 
   // Put the character at a block corner so that (X + 1, Y + 1) lies in another block.
@@ -273,7 +278,7 @@ TEST_F(DebugCommandTest, SummonMoveMobKeepsTheBlockListsRight) {
   EXPECT_TRUE(home->BlockAt(12, 12)->MapObjects.TryGetValue(mob->ObjectID, found));
   frames = Frames();
   ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].id, 12);
+  EXPECT_EQ(frames[0].id, TServerPacketId::kMobMove);
 }
 
 TEST_F(DebugCommandTest, MoveMobStopsAtTheEdgeOfTheGrid) {
@@ -335,7 +340,7 @@ TEST_F(DebugCommandTest, RemoveItemOnlyForSlotsOneToSixtyFour) {
   Run("removeitem 64");
   auto frames = Frames();
   ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].id, 16);
+  EXPECT_EQ(frames[0].id, TServerPacketId::kInventoryClear);
   EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{1, 64, 0}));
   Run("removeitem $01");
   frames = Frames();
@@ -370,7 +375,7 @@ TEST_F(DebugCommandTest, DropTestLaysFiftyStacksOfTwenty) {
   }
   auto frames = Frames();
   ASSERT_EQ(frames.size(), 50u);
-  for (const Frame& f : frames) EXPECT_EQ(f.id, 7);
+  for (const Frame& f : frames) EXPECT_EQ(f.id, TServerPacketId::kMapObjects);
   // The map's blocks do not own what lies on them; pick it all up again.
   while (block->MapObjects.Count() > 0) {
     auto* dropped = static_cast<TDroppedItem*>(block->MapObjects[0]);
@@ -387,9 +392,9 @@ TEST_F(DebugCommandTest, EffectBrowserAndShopGoWhereTheyShould) {
   Run("effect");
   EXPECT_TRUE(conn->Bytes().empty());
   Run("browser");
-  EXPECT_EQ(conn->Ids(), std::vector<uint8_t>{104});
+  EXPECT_EQ(conn->Ids(), std::vector<sid>{sid::kWeb});
   Run("shop");
-  EXPECT_EQ(conn->Ids(), std::vector<uint8_t>{47});
+  EXPECT_EQ(conn->Ids(), std::vector<sid>{sid::kShopWindow});
 }
 
 TEST_F(DebugCommandTest, PortalShowsEffectOnEveryTileOfNearbyPortals) {

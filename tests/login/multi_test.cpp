@@ -19,6 +19,7 @@ namespace vornhal {
 namespace {
 
 using test::Body;
+using cid = TMultiClientPacketId;
 using test::Feed;
 using test::Reader;
 using test::RecordingConnection;
@@ -150,21 +151,21 @@ class MultiTest : public ::testing::Test {
   }
   std::pair<int, std::string> Result(RecordingConnection& c) {
     test::Frame f = Only(c);
-    EXPECT_EQ(f.id, 2);
-    if (f.id != 2) return {-1, ""};
+    EXPECT_EQ(f.id, TServerPacketId::kResult);
+    if (f.id != TServerPacketId::kResult) return {-1, ""};
     Reader r(f.payload);
     int code = r.U8();
-    return {code, r.Str()};
+    return {code, r.Str8()};
   }
   TChara* Create(const std::string& name, const std::string& pw, RecordingConnection& c) {
-    Send(c, Body(2).Str(name).Str(pw).Str("real").Str("mail@example"));
+    Send(c, Body(cid::kCreateAccount).Str(name).Str(pw).Str("real").Str("mail@example"));
     Result(c);
     TChara* tc = nullptr;
     CharaList->TryGetValue(name, tc);
     return tc;
   }
   Body LoginBody(const std::string& name, const std::string& pw, uint8_t force = 0) {
-    Body b(3);
+    Body b(cid::kLogin);
     b.Str(name).Str(pw).U8(force);
     return b;
   }
@@ -178,41 +179,41 @@ class MultiTest : public ::testing::Test {
 TEST_F(MultiTest, GreetingComesFirst) {
   server.DoConnect(*conn);
   test::Frame f = Only(*conn);
-  EXPECT_EQ(f.id, 126);
+  EXPECT_EQ(f.id, TServerPacketId::kGreeting);
   std::vector<uint8_t> expected{27};
   for (char ch : std::string("CONNECTED SERVER\n")) expected.push_back(static_cast<uint8_t>(ch));
   EXPECT_EQ(f.payload, expected);
 }
 
 TEST_F(MultiTest, VersionCheck) {
-  Send(*conn, Body(0).U16(2849));
+  Send(*conn, Body(cid::kVersion).U16(2849));
   test::Frame f = Only(*conn);
-  ASSERT_EQ(f.id, 0);
+  ASSERT_EQ(f.id, TServerPacketId::kVersionResult);
   Reader old(f.payload);
   EXPECT_EQ(old.U8(), 2);
   EXPECT_EQ(old.U16(), 2850);
   EXPECT_EQ(old.U8(), 0);
   EXPECT_EQ(old.U8(), 1);
-  EXPECT_EQ(old.Str(), "127.0.0.1");
+  EXPECT_EQ(old.Str8(), "127.0.0.1");
   EXPECT_TRUE(old.AtEnd());
 
   auto lan = Connect("192.168.1.5");
-  Send(*lan, Body(0).U16(2850));
+  Send(*lan, Body(cid::kVersion).U16(2850));
   f = Only(*lan);
   Reader ok(f.payload);
   EXPECT_EQ(ok.U8(), 0);
   EXPECT_EQ(ok.U32(), ServerListLocal.CRC32);
   EXPECT_EQ(ok.U8(), 2);
-  EXPECT_EQ(ok.Str(), PacketKey);
+  EXPECT_EQ(ok.Str8(), PacketKey);
   EXPECT_EQ(ok.U8(), 1);
-  EXPECT_EQ(ok.Str(), "192.168.1.2");
+  EXPECT_EQ(ok.Str8(), "192.168.1.2");
   EXPECT_TRUE(ok.AtEnd());
 }
 
 TEST_F(MultiTest, AccountCreationRefusals) {
-  Send(*conn, Body(2).Str("a?b").Str("pw").Str("").Str(""));
+  Send(*conn, Body(cid::kCreateAccount).Str("a?b").Str("pw").Str("").Str(""));
   EXPECT_EQ(Result(*conn), std::make_pair(4, std::string("使用できない文字が含まれています")));
-  Send(*conn, Body(2).Str(std::string(251, 'n')).Str("pw").Str("").Str(""));
+  Send(*conn, Body(cid::kCreateAccount).Str(std::string(251, 'n')).Str("pw").Str("").Str(""));
   EXPECT_EQ(Result(*conn).second, "使用できない文字が含まれています");
 
   TChara* tc = Create("勇者", "pw", *conn);
@@ -226,25 +227,25 @@ TEST_F(MultiTest, AccountCreationRefusals) {
   EXPECT_EQ(tc->Conn(), conn.get());
   EXPECT_FALSE(tc->Login);
 
-  Send(*conn, Body(2).Str("勇者").Str("pw").Str("").Str(""));
+  Send(*conn, Body(cid::kCreateAccount).Str("勇者").Str("pw").Str("").Str(""));
   EXPECT_EQ(Result(*conn), std::make_pair(4, std::string("すでに登録されている名前です")));
 
   AccountLimit = true;
   AccountLimitValue = 1;
-  Send(*conn, Body(2).Str("first").Str("pw").Str("").Str(""));
+  Send(*conn, Body(cid::kCreateAccount).Str("first").Str("pw").Str("").Str(""));
   EXPECT_EQ(Result(*conn).first, 0);
   EXPECT_EQ(AccountLimitValue, 0);
-  Send(*conn, Body(2).Str("second").Str("pw").Str("").Str(""));
+  Send(*conn, Body(cid::kCreateAccount).Str("second").Str("pw").Str("").Str(""));
   EXPECT_EQ(Result(*conn), std::make_pair(4, std::string("現在アカウントを新規に作成できません。")));
   // The account created first on this connection was released when the next was attached.
   EXPECT_EQ(tc->Conn(), nullptr);
 }
 
 TEST_F(MultiTest, AppearanceNeedsAnAccount) {
-  Send(*conn, Body(4).U8(1).U8(3).Color(1, 2, 3));
+  Send(*conn, Body(cid::kAppearance).U8(1).U8(3).Color(1, 2, 3));
   EXPECT_TRUE(conn->Frames().empty());
   TChara* tc = Create("alice", "pw", *conn);
-  Send(*conn, Body(4).U8(1).U8(3).Color(1, 2, 3));
+  Send(*conn, Body(cid::kAppearance).U8(1).U8(3).Color(1, 2, 3));
   EXPECT_EQ(Result(*conn).first, 0);
   EXPECT_EQ(tc->Sex, 1);
   EXPECT_EQ(tc->HairType, 3);
@@ -265,17 +266,17 @@ TEST_F(MultiTest, LoginAnswersAndTicket) {
   EXPECT_NE(log.find("[Multi] キャラクター \"a%sb\" がログインしました。"), std::string::npos) << log;
   auto frames = client->Frames();
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].id, 2);
+  EXPECT_EQ(frames[0].id, TServerPacketId::kResult);
   EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{0, 0}));
-  ASSERT_EQ(frames[1].id, 3);
+  ASSERT_EQ(frames[1].id, TServerPacketId::kServerInfo);
   Reader info(frames[1].payload);
   EXPECT_EQ(info.U32(), IPToAddr("127.0.0.1"));
   EXPECT_EQ(info.U16(), ZonePort);
   EXPECT_EQ(info.U8(), PacketKeyLength + 4 + 4);
-  EXPECT_EQ(info.Left(), static_cast<size_t>(PacketKeyLength + 4 + 4));
+  EXPECT_EQ(info.Remaining(), static_cast<size_t>(PacketKeyLength + 4 + 4));
   EXPECT_EQ(info.U8(), 2);
-  EXPECT_EQ(info.Str(), PacketKey);
-  EXPECT_EQ(info.Str(), "a%sb");
+  EXPECT_EQ(info.Str8(), PacketKey);
+  EXPECT_EQ(info.Str8(), "a%sb");
   EXPECT_EQ(info.U8(), 0);
   EXPECT_TRUE(info.AtEnd());
   EXPECT_TRUE(tc->Login);
@@ -306,14 +307,14 @@ TEST(ZoneTickets, ExpireAfterSixtySeconds) {
 
 TEST_F(MultiTest, PasswordChange) {
   TChara* tc = Create("carol", "old", *conn);
-  Send(*conn, Body(38).Str("carol").Str("bad").Str("new"));
+  Send(*conn, Body(cid::kChangePassword).Str("carol").Str("bad").Str("new"));
   EXPECT_EQ(Result(*conn).first, 17);
   tc->Login = true;
-  Send(*conn, Body(38).Str("carol").Str("old").Str("new"));
+  Send(*conn, Body(cid::kChangePassword).Str("carol").Str("old").Str("new"));
   EXPECT_TRUE(conn->Frames().empty());
   EXPECT_TRUE(VerifyPassword("old", tc->Pass));
   tc->Login = false;
-  Send(*conn, Body(38).Str("CAROL").Str("old").Str("new"));
+  Send(*conn, Body(cid::kChangePassword).Str("CAROL").Str("old").Str("new"));
   EXPECT_EQ(Result(*conn), std::make_pair(0, std::string("変更に成功しました")));
   EXPECT_TRUE(VerifyPassword("new", tc->Pass));
   EXPECT_FALSE(VerifyPassword("old", tc->Pass));
@@ -348,48 +349,48 @@ TEST_F(MultiTest, DataBlocksAndAddresses) {
   ScriptList = std::string("\x00\x01", 2);
 
   // CRuleCheckPacket travels unscrambled.
-  Send(*conn, Body(16).U8(0).Str("ignored"));
+  Send(*conn, Body(cid::kRuleCheck).U8(0).Str("ignored"));
   Reader rule(Only(*conn).payload);
   EXPECT_EQ(rule.U8(), 0);
   EXPECT_EQ(rule.U32(), RuleData.CRC32);
-  Send(*conn, Body(75));
+  Send(*conn, Body(cid::kRuleRequest));
   Reader rules(Only(*conn).payload);
   EXPECT_EQ(rules.U8(), 1);
   EXPECT_EQ(rules.U16(), RuleData.Size);
   EXPECT_EQ(rules.Raw(static_cast<size_t>(RuleData.Size)), RuleData.CompressedData);
 
-  Send(*conn, Body(15).U8(2).U8(0).Str("missing"));
+  Send(*conn, Body(cid::kTempData).U8(2).U8(0).Str("missing"));
   Reader temp(Only(*conn).payload);
   EXPECT_EQ(temp.U8(), 1);
   EXPECT_EQ(temp.U8(), 1);
-  EXPECT_EQ(temp.Str(), "missing");
+  EXPECT_EQ(temp.Str8(), "missing");
   EXPECT_EQ(temp.U32(), 0u);
   EXPECT_EQ(temp.U16(), 0);
   EXPECT_TRUE(temp.AtEnd());
 
-  Send(*conn, Body(108).U8(0).Str("Guide"));
+  Send(*conn, Body(cid::kScript).U8(0).Str("Guide"));
   Reader script(Only(*conn).payload);
   EXPECT_EQ(script.U8(), 1);
   EXPECT_EQ(script.U8(), 1);
-  EXPECT_EQ(script.Str(), "Guide");
+  EXPECT_EQ(script.Str8(), "Guide");
   EXPECT_EQ(script.U16(), 10);
   EXPECT_EQ(script.Raw(10), "compressed");
 
   auto lan = Connect("192.168.1.5");
-  Send(*lan, Body(104).U8(1));
+  Send(*lan, Body(cid::kWebRequest).U8(1));
   Reader web(Only(*lan).payload);
   EXPECT_EQ(web.U8(), 3);
-  EXPECT_EQ(web.Str(), "http://192.168.1.2:8080/?id=%s&pw=%s&mainCode=10&subCode=20");
-  Send(*lan, Body(104).U8(2));
+  EXPECT_EQ(web.Str8(), "http://192.168.1.2:8080/?id=%s&pw=%s&mainCode=10&subCode=20");
+  Send(*lan, Body(cid::kWebRequest).U8(2));
   EXPECT_TRUE(lan->Frames().empty());
 
-  Send(*lan, Body(87).U8(0).U8(0));
+  Send(*lan, Body(cid::kServerList).U8(0).U8(0));
   Reader own(Only(*lan).payload);
   EXPECT_EQ(own.U32(), IPToAddr("192.168.1.2"));
   EXPECT_EQ(own.U16(), MultiPort);
   EXPECT_EQ(own.U8(), PacketKeyLength + 3);
-  EXPECT_EQ(own.Left(), static_cast<size_t>(PacketKeyLength + 3));
-  Send(*lan, Body(87).U8(1));
+  EXPECT_EQ(own.Remaining(), static_cast<size_t>(PacketKeyLength + 3));
+  Send(*lan, Body(cid::kServerList).U8(1));
   Reader list(Only(*lan).payload);
   EXPECT_EQ(list.U16(), ServerListLocal.Size);
   EXPECT_EQ(list.Raw(static_cast<size_t>(ServerListLocal.Size)), ServerListLocal.CompressedData);

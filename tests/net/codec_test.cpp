@@ -64,32 +64,33 @@ TEST(Scramble, IsItsOwnInverseForEverySeedAndLength) {
 }
 
 TEST(Packet, SeededIdCarriesLengthSeedAndScrambledPayload) {
-  TPacket p(2);
+  TPacket p(TServerPacketId::kResult);
   p.WriteByte(5);
   EXPECT_EQ(p.Frame(), (Bytes{0xAA, 0x00, 0x03, 0x02, 0x00, static_cast<uint8_t>(~(5 ^ Key(0)))}));
 
-  TPacket empty(7);
+  TPacket empty(TServerPacketId::kMapObjects);
   EXPECT_EQ(empty.Frame(), (Bytes{0xAA, 0x00, 0x02, 0x07, 0x00}));
 }
 
 TEST(Packet, ServerExemptIdsGoWithoutSeedAndInClear) {
-  for (uint8_t id : {0, 3, 126}) {
+  using S = TServerPacketId;
+  for (S id : {S::kVersionResult, S::kServerInfo, S::kGreeting}) {
     TPacket p(id);
     p.WriteByte(0x41);
     p.WriteWord(0x4243);
-    EXPECT_EQ(p.Frame(), (Bytes{0xAA, 0x00, 0x04, id, 0x41, 0x42, 0x43})) << int(id);
+    EXPECT_EQ(p.Frame(), (Bytes{0xAA, 0x00, 0x04, IdByte(id), 0x41, 0x42, 0x43})) << id;
   }
-  // 11 and 16 are exempt only from client to server.
-  for (uint8_t id : {11, 16}) {
+  // Ids 11 and 16 are exempt only from client to server.
+  for (S id : {S::kMoveAck, S::kInventoryClear}) {
     TPacket p(id);
     p.WriteByte(0x41);
-    EXPECT_EQ(p.Frame().size(), 6u) << int(id);
+    EXPECT_EQ(p.Frame().size(), 6u) << id;
     EXPECT_EQ(p.Frame()[4], 0);
   }
 }
 
 TEST(Packet, WritersUseBigEndianAndColourOrder) {
-  TPacket p(0);
+  TPacket p(TServerPacketId::kVersionResult);
   p.WriteByte(0x01);
   p.WriteWord(0x0203);
   p.WriteLong(0x04050607);
@@ -109,14 +110,14 @@ TEST(Packet, WritersUseBigEndianAndColourOrder) {
 }
 
 TEST(Packet, StringsAreCodePage932AndCutOnTheConvertedBytes) {
-  TPacket p(0);
+  TPacket p(TServerPacketId::kVersionResult);
   p.WriteShortStr("");
   p.WriteShortStr("あ");  // 82 A0
   EXPECT_EQ(p.Frame(), (Bytes{0xAA, 0, 5, 0, 0, 2, 0x82, 0xA0}));
 
   std::string text;
   for (int i = 0; i < 150; ++i) text += "あ";  // 300 bytes in code page 932
-  TPacket s(0);
+  TPacket s(TServerPacketId::kVersionResult);
   s.WriteShortStr(text);
   const Bytes& f = s.Frame();
   ASSERT_EQ(f.size(), 4u + 1 + 255);
@@ -125,7 +126,7 @@ TEST(Packet, StringsAreCodePage932AndCutOnTheConvertedBytes) {
 
   std::string longer;
   for (int i = 0; i < 33000; ++i) longer += "あ";  // 66000 bytes
-  TPacket l(0);
+  TPacket l(TServerPacketId::kVersionResult);
   l.WriteLongStr(longer);
   const Bytes& g = l.Buffer();
   ASSERT_EQ(g.size(), 4u + 2 + 65535);
@@ -133,23 +134,20 @@ TEST(Packet, StringsAreCodePage932AndCutOnTheConvertedBytes) {
   EXPECT_EQ(g[5], 0xFF);
   EXPECT_EQ(g.back(), 0x82);
 
-  std::string stream;
-  StreamWriteShortStr(stream, text);
-  EXPECT_EQ(stream.size(), 256u);
-  EXPECT_EQ(static_cast<uint8_t>(stream[0]), 255);
+  TWireWriter stream;
+  stream.Str8(text);
+  EXPECT_EQ(stream.Size(), 256u);
+  EXPECT_EQ(stream.Data()[0], 255);
 }
 
-TEST(Packet, StreamWritersMatchThePacketWriters) {
-  std::string s;
-  StreamWriteByte(s, 0x01);
-  StreamWriteWord(s, 0x0203);
-  StreamWriteLong(s, 0x04050607);
-  StreamWriteShortStr(s, "xy");
-  EXPECT_EQ(s, std::string("\x01\x02\x03\x04\x05\x06\x07\x02xy", 10));
+TEST(Packet, BlockWriterMatchesThePacketWriters) {
+  TWireWriter w;
+  w.U8(0x01).U16(0x0203).U32(0x04050607).Str8("xy");
+  EXPECT_EQ(w.Text(), std::string("\x01\x02\x03\x04\x05\x06\x07\x02xy", 10));
 }
 
 TEST(Packet, EncodesOnceForEveryReceiverAndRefusesLaterWrites) {
-  TPacket p(9);
+  TPacket p(TServerPacketId::kMessage);
   p.WriteLong(0xDEADBEEF);
   test::RecordingConnection a, b, c;
   p.SendTo(&a);
@@ -175,7 +173,7 @@ TEST(Packet, EncodesOnceForEveryReceiverAndRefusesLaterWrites) {
 }
 
 TEST(Packet, ASendThatReachesNobodyLeavesThePacketOpen) {
-  TPacket p(9);
+  TPacket p(TServerPacketId::kMessage);
   p.WriteByte(1);
   test::RecordingConnection closed;
   closed.SetConnected(false);

@@ -66,7 +66,7 @@ class TestSession : public TSession {
     if (id == 50) throw std::runtime_error("boom");
     if (id == 51) ReadLong();  // beyond a short body
     if (id == 60) {
-      TPacket reply(61);
+      TPacket reply(static_cast<TServerPacketId>(61));  // any id: echoed back
       reply.WriteWord(ReadWord());
       reply.SendTo(&context);
     }

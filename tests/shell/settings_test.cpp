@@ -31,7 +31,13 @@ TEST(IniFile, IntegersFallBackToTheDefaultWhenUnreadable) {
   EXPECT_EQ(ParseIniInteger("$FFFFFFFF"), -1);
   EXPECT_EQ(ParseIniInteger("2147483647"), 2147483647);
   EXPECT_EQ(ParseIniInteger("-2147483648"), -2147483647 - 1);
-  for (const char* bad : {"", " ", "abc", "12abc", "1.5", "2147483648", "99999999999999", "-", "0x"}) {
+  // Tabs are trimmed too; hexadecimal up to FFFFFFFF spells the 32 bits, decimal does not.
+  EXPECT_EQ(ParseIniInteger("\t-7\t"), -7);
+  EXPECT_EQ(ParseIniInteger("$80000000"), -2147483647 - 1);
+  EXPECT_EQ(ParseIniInteger("-$80000000"), -2147483647 - 1);
+  EXPECT_EQ(ParseIniInteger("0X7fffffff"), 2147483647);
+  for (const char* bad : {"", " ", "abc", "12abc", "1.5", "2147483648", "99999999999999", "-", "0x",
+                          "x10", "$100000000", "-$FFFFFFFF", "4294967295", "+-5", "1 2"}) {
     EXPECT_FALSE(ParseIniInteger(bad).has_value()) << bad;
   }
   TIniFile ini("[A]\nN=ten\nB=2\nZ=0\n");

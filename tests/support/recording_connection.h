@@ -7,12 +7,13 @@
 
 #include "net/connection.h"
 #include "net/packet.h"
+#include "net/wire.h"
 
 namespace vornhal::test {
 
 // One received frame, unscrambled: id and payload (without marker, length and seed byte).
 struct Frame {
-  uint8_t id = 0;
+  TServerPacketId id{};
   std::vector<uint8_t> payload;
 };
 
@@ -31,11 +32,11 @@ class RecordingConnection : public TConnection {
     std::vector<Frame> out;
     size_t i = 0;
     while (i + 3 <= bytes_.size()) {
-      size_t len = (size_t{bytes_[i + 1]} << 8) | bytes_[i + 2];
+      size_t len = TWireReader(bytes_.data() + i + 1, 2).U16();
       if (bytes_[i] != 0xAA || i + 3 + len > bytes_.size() || len == 0) break;
       Frame f;
-      f.id = bytes_[i + 3];
-      if (ServerIdWithoutSeed(f.id)) {
+      f.id = static_cast<TServerPacketId>(bytes_[i + 3]);
+      if (ServerIdWithoutSeed(bytes_[i + 3])) {
         f.payload.assign(bytes_.begin() + i + 4, bytes_.begin() + i + 3 + len);
       } else if (len >= 2) {
         f.payload.assign(bytes_.begin() + i + 5, bytes_.begin() + i + 3 + len);
@@ -46,8 +47,8 @@ class RecordingConnection : public TConnection {
     }
     return out;
   }
-  std::vector<uint8_t> Ids() const {
-    std::vector<uint8_t> ids;
+  std::vector<TServerPacketId> Ids() const {
+    std::vector<TServerPacketId> ids;
     for (const Frame& f : Frames()) ids.push_back(f.id);
     return ids;
   }

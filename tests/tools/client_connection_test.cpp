@@ -63,8 +63,11 @@ class Peer {
   int fd_ = -1;
 };
 
+// Frames of any id byte: the connection keeps and finds frames by id whatever they carry.
+TServerPacketId Id(int n) { return static_cast<TServerPacketId>(n); }
+
 TPacket Numbered(uint8_t id, uint8_t n) {
-  TPacket p(id);
+  TPacket p(Id(id));
   p.WriteByte(n);
   return p;
 }
@@ -104,24 +107,24 @@ TEST(ClientConnection, WaitForKeepsOtherFramesInArrivalOrder) {
   TPacket last = Numbered(40, 9);
   peer.Write(last);
 
-  auto f = c.WaitFor(22);
+  auto f = c.WaitFor(Id(22));
   ASSERT_TRUE(f);
   EXPECT_EQ(f->payload, std::vector<uint8_t>{2});
-  auto until = c.CollectUntil(40);
+  auto until = c.CollectUntil(Id(40));
   ASSERT_EQ(until.size(), 3u);
-  EXPECT_EQ(until[0].id, 21);
-  EXPECT_EQ(until[1].id, 23);
-  EXPECT_EQ(until[2].id, 40);
+  EXPECT_EQ(until[0].id, Id(21));
+  EXPECT_EQ(until[1].id, Id(23));
+  EXPECT_EQ(until[2].id, Id(40));
   EXPECT_FALSE(c.Next(Millis(50))) << "nothing more was sent";
-  EXPECT_FALSE(c.WaitFor(99, Millis(50)));
+  EXPECT_FALSE(c.WaitFor(Id(99), Millis(50)));
 
   TPacket late = Numbered(50, 1);
   peer.Write(late);
-  EXPECT_TRUE(c.CollectUntil(60, Millis(100)).empty());
+  EXPECT_TRUE(c.CollectUntil(Id(60), Millis(100)).empty());
   EXPECT_EQ(c.Kept().size(), 1u) << "a collection that timed out keeps what came";
   auto drained = c.Drain(Millis(50));
   ASSERT_EQ(drained.size(), 1u);
-  EXPECT_EQ(drained[0].id, 50);
+  EXPECT_EQ(drained[0].id, Id(50));
   EXPECT_TRUE(c.Kept().empty());
 }
 
@@ -138,7 +141,7 @@ TEST(ClientConnection, ReportsThePeersCloseAndKeepsFramesSentBeforeIt) {
   EXPECT_TRUE(c.PeerClosed());
   auto f = c.Next(Millis(10));
   ASSERT_TRUE(f);
-  EXPECT_EQ(f->id, 14);
+  EXPECT_EQ(f->id, Id(14));
 }
 
 TEST(ClientConnection, ConnectToAClosedPortFails) {

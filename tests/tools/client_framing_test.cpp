@@ -18,7 +18,7 @@ class ReadingSession : public TSession {
   uint8_t LoadFrame(const std::vector<uint8_t>& frame) {
     EXPECT_GE(frame.size(), 4u);
     EXPECT_EQ(frame[0], 0xAA);
-    const size_t len = (size_t{frame[1]} << 8) | frame[2];
+    const size_t len = TWireReader(frame.data() + 1, 2).U16();
     EXPECT_EQ(len, frame.size() - 3) << "length field must count the body";
     return LoadBody(frame.data() + 3, frame.size() - 3);
   }
@@ -30,10 +30,10 @@ TEST(ClientFraming, ScrambledPacketsDecodeOnTheServerForEverySeed) {
     // Long enough to span several passes over the key (each pass is 10 bytes).
     const std::string pass(37, 'p');
     auto frame = EncodeClientFrame(CLoginPacket("名前abc", pass, true), static_cast<uint8_t>(seed));
-    ASSERT_EQ(frame[3], multi_id::kLogin);
+    ASSERT_EQ(frame[3], IdByte(TMultiClientPacketId::kLogin));
     ASSERT_EQ(frame[4], seed) << "the seed byte follows the id in clear";
     ReadingSession s;
-    ASSERT_EQ(s.LoadFrame(frame), multi_id::kLogin);
+    ASSERT_EQ(s.LoadFrame(frame), IdByte(TMultiClientPacketId::kLogin));
     EXPECT_EQ(s.ReadShortStr(), "名前abc") << "seed " << seed;
     EXPECT_EQ(s.ReadShortStr(), pass) << "seed " << seed;
     EXPECT_EQ(s.ReadByte(), 1);
@@ -75,7 +75,7 @@ TEST(ClientBuilders, TypeDependentFieldsAreWrittenAsTheServerReadsThem) {
   ReadingSession s;
   UseExtra extra;
   extra.words = {1, 2, 3, 4};
-  ASSERT_EQ(s.LoadFrame(EncodeClientFrame(CUsePacket(1, 2, 0, 3, extra), 5)), zone_id::kUse);
+  ASSERT_EQ(s.LoadFrame(EncodeClientFrame(CUsePacket(1, 2, 0, 3, extra), 5)), IdByte(TZoneClientPacketId::kUse));
   EXPECT_EQ(s.ReadByte(), 1);
   EXPECT_EQ(s.ReadByte(), 2);
   EXPECT_EQ(s.ReadByte(), 0);
@@ -84,7 +84,7 @@ TEST(ClientBuilders, TypeDependentFieldsAreWrittenAsTheServerReadsThem) {
   EXPECT_TRUE(s.AtEnd());
 
   extra.words = {9};
-  ASSERT_EQ(s.LoadFrame(EncodeClientFrame(CUsePacket(1, 2, 0, 4, extra), 6)), zone_id::kUse);
+  ASSERT_EQ(s.LoadFrame(EncodeClientFrame(CUsePacket(1, 2, 0, 4, extra), 6)), IdByte(TZoneClientPacketId::kUse));
   s.ReadLong();
   EXPECT_EQ(s.ReadWord(), 9);
   EXPECT_EQ(s.ReadWord(), 0) << "missing words are written as 0";
@@ -154,11 +154,11 @@ TEST(ClientBuilders, PathMoveAndScriptVariables) {
 }
 
 TEST(ClientWire, ServerFramesAreCutAtAnySplitAndBadMarkersRefused) {
-  TPacket a(11);
+  TPacket a(TServerPacketId::kMoveAck);
   a.WriteWord(17);
   a.WriteWord(35);
   a.WriteByte(200);
-  TPacket b(3);  // no seed byte
+  TPacket b(TServerPacketId::kServerInfo);  // no seed byte
   b.WriteLong(0x0100007F);
   std::vector<uint8_t> all = a.Frame();
   all.insert(all.end(), b.Frame().begin(), b.Frame().end());
@@ -170,9 +170,9 @@ TEST(ClientWire, ServerFramesAreCutAtAnySplitAndBadMarkersRefused) {
     first.insert(first.end(), second.begin(), second.end());
     ASSERT_EQ(first.size(), 2u) << "cut at " << cut;
     EXPECT_TRUE(buf.empty());
-    EXPECT_EQ(first[0].id, 11);
+    EXPECT_EQ(first[0].id, TServerPacketId::kMoveAck);
     EXPECT_EQ(first[0].payload, (std::vector<uint8_t>{0, 17, 0, 35, 200}));
-    EXPECT_EQ(first[1].id, 3);
+    EXPECT_EQ(first[1].id, TServerPacketId::kServerInfo);
     EXPECT_EQ(first[1].payload, (std::vector<uint8_t>{1, 0, 0, 0x7F}));
   }
   std::vector<uint8_t> bad{0x01, 0xAA, 0, 2, 5, 0};
@@ -181,10 +181,10 @@ TEST(ClientWire, ServerFramesAreCutAtAnySplitAndBadMarkersRefused) {
 
 TEST(ClientWire, ReaderChecksBounds) {
   std::vector<uint8_t> p{0, 1, 5, 'a', 'b'};
-  PayloadReader r(p);
+  TWireReader r(p);
   EXPECT_EQ(r.U16(), 1);
   EXPECT_THROW(r.Str8(), ProtocolError) << "a count of 5 with 2 bytes left";
-  PayloadReader r2(p);
+  TWireReader r2(p);
   EXPECT_THROW(r2.U64(), ProtocolError);
   r2.Skip(5);
   EXPECT_TRUE(r2.AtEnd());

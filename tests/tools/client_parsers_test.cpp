@@ -30,7 +30,7 @@ void WriteLook(TPacket& p) {
 }
 
 TPacket CharaAppearPacket(uint32_t mode, const std::string& name) {
-  TPacket p(51);
+  TPacket p(TServerPacketId::kCharaAppear);
   p.WriteWord(17);
   p.WriteWord(35);
   p.WriteByte(2);
@@ -108,7 +108,7 @@ TEST(ClientParsers, CharaAppearWithAndWithoutTheLookBlock) {
 }
 
 TEST(ClientParsers, ServerInfoInBothFormsAndVersionResults) {
-  TPacket own(3);
+  TPacket own(TServerPacketId::kServerInfo);
   own.WriteBuffer("\x01\x00\x00\x7F", 4);  // 127.0.0.1 reversed
   own.WriteWord(1510);
   own.WriteByte(static_cast<uint8_t>(PacketKeyLength + 3));
@@ -121,7 +121,7 @@ TEST(ClientParsers, ServerInfoInBothFormsAndVersionResults) {
   EXPECT_EQ(s.key, PacketKey);
   EXPECT_FALSE(s.name);
 
-  TPacket login(3);
+  TPacket login(TServerPacketId::kServerInfo);
   login.WriteBuffer("\x05\x01\xA8\xC0", 4);  // 192.168.1.5
   login.WriteWord(11010);
   login.WriteByte(static_cast<uint8_t>(PacketKeyLength + 4 + 4));  // "名前" is 4 bytes in CP932
@@ -135,7 +135,7 @@ TEST(ClientParsers, ServerInfoInBothFormsAndVersionResults) {
   ASSERT_TRUE(s.name);
   EXPECT_EQ(*s.name, "名前");
 
-  TPacket wrong_length(3);
+  TPacket wrong_length(TServerPacketId::kServerInfo);
   wrong_length.WriteLong(0);
   wrong_length.WriteWord(1);
   wrong_length.WriteByte(99);
@@ -144,7 +144,7 @@ TEST(ClientParsers, ServerInfoInBothFormsAndVersionResults) {
   wrong_length.WriteByte(0);
   EXPECT_THROW(ParseServerInfo(Received(wrong_length)), ProtocolError);
 
-  TPacket ok(0);
+  TPacket ok(TServerPacketId::kVersionResult);
   ok.WriteByte(0);
   ok.WriteLong(0xDEADBEEF);
   ok.WriteByte(2);
@@ -157,7 +157,7 @@ TEST(ClientParsers, ServerInfoInBothFormsAndVersionResults) {
   EXPECT_EQ(v.key, PacketKey);
   EXPECT_EQ(v.address, "127.0.0.1");
 
-  TPacket old(0);
+  TPacket old(TServerPacketId::kVersionResult);
   old.WriteByte(2);
   old.WriteWord(2850);
   old.WriteByte(0);
@@ -169,19 +169,19 @@ TEST(ClientParsers, ServerInfoInBothFormsAndVersionResults) {
 }
 
 TEST(ClientParsers, MessagesAndChatTrailers) {
-  TPacket sys(10);
+  TPacket sys(TServerPacketId::kMessage);
   sys.WriteByte(3);
   sys.WriteByte(0);
   sys.WriteLongStr("[a]さんがログインしました");
   EXPECT_EQ(ParseMessage(Received(sys)).text, "[a]さんがログインしました");
-  TPacket whisper(10);
+  TPacket whisper(TServerPacketId::kMessage);
   whisper.WriteByte(0);
   whisper.WriteLongStr("a> hi");
   Message m = ParseMessage(Received(whisper));
   EXPECT_EQ(m.type, 0);
   EXPECT_EQ(m.text, "a> hi");
 
-  TPacket chat(13);
+  TPacket chat(TServerPacketId::kChat);
   chat.WriteByte(16);
   chat.WriteLong(0x3000002);
   chat.WriteColor({255, 255, 255});
@@ -192,7 +192,7 @@ TEST(ClientParsers, MessagesAndChatTrailers) {
   EXPECT_EQ(c.speaker_id, 0x3000002u);
   EXPECT_EQ(c.line, "a:\thi");
   EXPECT_EQ(c.trailer_value, 200u);
-  TPacket chat4(13);
+  TPacket chat4(TServerPacketId::kChat);
   chat4.WriteByte(4);
   chat4.WriteLong(1);
   chat4.WriteColor({});
@@ -205,7 +205,7 @@ TEST(ClientParsers, MessagesAndChatTrailers) {
 }
 
 TEST(ClientParsers, MapObjectsOfEveryKind) {
-  TPacket p(7);
+  TPacket p(TServerPacketId::kMapObjects);
   p.WriteWord(4);
   // NPC
   p.WriteWord(30);
@@ -269,7 +269,7 @@ TEST(ClientParsers, MapObjectsOfEveryKind) {
 }
 
 TEST(ClientParsers, StatusWithTheEnteringSections) {
-  TPacket p(8);
+  TPacket p(TServerPacketId::kStatus);
   p.WriteByte(0);
   p.WriteWord(0x0278);
   // 0x0040
@@ -319,7 +319,7 @@ TEST(ClientParsers, StatusWithTheEnteringSections) {
 }
 
 TEST(ClientParsers, ItemsEffectsAttacksAndHitPoints) {
-  TPacket inv(15);
+  TPacket inv(TServerPacketId::kInventoryItem);
   inv.WriteByte(1);
   inv.WriteByte(3);
   inv.WriteWord(100);
@@ -346,7 +346,7 @@ TEST(ClientParsers, ItemsEffectsAttacksAndHitPoints) {
   EXPECT_EQ(it.key, "herb");
   EXPECT_EQ(it.count, 7);
 
-  TPacket obj(41);
+  TPacket obj(TServerPacketId::kEffect);
   obj.WriteByte(0);
   obj.WriteLong(50000);
   obj.WriteLong(0);
@@ -357,7 +357,7 @@ TEST(ClientParsers, ItemsEffectsAttacksAndHitPoints) {
   EXPECT_FALSE(e.at_position);
   EXPECT_EQ(e.object_id, 50000u);
   EXPECT_EQ(e.effect, 238);
-  TPacket pos(41);
+  TPacket pos(TServerPacketId::kEffect);
   pos.WriteByte(0);
   pos.WriteWord(19);
   pos.WriteWord(35);
@@ -371,7 +371,7 @@ TEST(ClientParsers, ItemsEffectsAttacksAndHitPoints) {
   EXPECT_EQ(e.y, 35);
   EXPECT_EQ(e.effect, 118);
 
-  TPacket hit(19);
+  TPacket hit(TServerPacketId::kAttack);
   hit.WriteLong(0x3000001);
   hit.WriteLong(5000000);
   hit.WriteByte(4);
@@ -395,7 +395,7 @@ TEST(ClientParsers, ItemsEffectsAttacksAndHitPoints) {
   EXPECT_EQ(a.damage, 6u);
   EXPECT_EQ(a.target_max_hp, 10u);
 
-  TPacket hp0(60);
+  TPacket hp0(TServerPacketId::kHPInfo);
   hp0.WriteLong(5);
   hp0.WriteByte(0);
   hp0.WriteByte(0);
@@ -404,7 +404,7 @@ TEST(ClientParsers, ItemsEffectsAttacksAndHitPoints) {
   HPInfo h = ParseHPInfo(Received(hp0));
   EXPECT_EQ(h.kind, 0);
   EXPECT_EQ(h.percent, 100);
-  TPacket hp1(60);
+  TPacket hp1(TServerPacketId::kHPInfo);
   hp1.WriteLong(0x3000001);
   hp1.WriteByte(1);
   hp1.WriteByte(0);
@@ -417,22 +417,23 @@ TEST(ClientParsers, ItemsEffectsAttacksAndHitPoints) {
 }
 
 TEST(ClientParsers, ServerListIsInflatedAndItsEntryRead) {
-  std::string raw;
-  StreamWriteByte(raw, 1);
-  StreamWriteByte(raw, 0);
-  raw.append("\x01\x00\x00\x7F", 4);
-  StreamWriteWord(raw, 1510);
-  StreamWriteByte(raw, 0);
-  StreamWriteByte(raw, 0);
-  StreamWriteShortStr(raw, "テストサーバー");
-  StreamWriteShortStr(raw, "1ST_SERVER");
-  StreamWriteShortStr(raw, "2024年1月9日");
+  const std::string raw = TWireWriter()
+                              .U8(1)
+                              .U8(0)
+                              .U32(0x0100007F)
+                              .U16(1510)
+                              .U8(0)
+                              .U8(0)
+                              .Str8("テストサーバー")
+                              .Str8("1ST_SERVER")
+                              .Str8("2024年1月9日")
+                              .Text();
   std::vector<uint8_t> packed(compressBound(raw.size()));
   uLongf packed_len = packed.size();
   ASSERT_EQ(compress2(packed.data(), &packed_len, reinterpret_cast<const Bytef*>(raw.data()), raw.size(),
                       Z_DEFAULT_COMPRESSION),
             Z_OK);
-  TPacket p(86);
+  TPacket p(TServerPacketId::kServerList);
   p.WriteWord(static_cast<uint16_t>(packed_len));
   p.WriteBuffer(packed.data(), static_cast<int>(packed_len));
   ServerList l = ParseServerList(Received(p));

@@ -35,9 +35,9 @@ TEST_F(CharaTest, OneGainCanRaiseSeveralLevels) {
   EXPECT_EQ(tc->StatPoint, 2);
   EXPECT_EQ(tc->MaxWeight, 82);
   EXPECT_EQ(tc->ExpPercent, 50);  // level 3 leaves at 3000
-  EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdStatus, kIdMessage,
-                                                 kIdMessage, kIdEffect, kIdStatus, kIdLevelUp,
-                                                 kIdMessage, kIdEffect, kIdStatus, kIdLevelUp}));
+  EXPECT_EQ(Rec(tc).Ids(), (std::vector<sid>{sid::kStatus, sid::kMessage,
+                                                 sid::kMessage, sid::kEffect, sid::kStatus, sid::kLevelUp,
+                                                 sid::kMessage, sid::kEffect, sid::kStatus, sid::kLevelUp}));
   EXPECT_EQ(Messages(Rec(tc)), (std::vector<std::string>{"経験値が 1500 上がりました",
                                                           "レベルが上がりました",
                                                           "レベルが上がりました"}));
@@ -91,8 +91,8 @@ TEST_F(CharaTest, DroppedMoneyChoosesItsDefinitionByAmount) {
     EXPECT_EQ(tc->Glod, c.glod - c.dropped);
     const auto frames = Rec(tc).Frames();
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0].id, kIdMapObjects);
-    EXPECT_EQ(frames[1].id, kIdStatus);
+    EXPECT_EQ(frames[0].id, sid::kMapObjects);
+    EXPECT_EQ(frames[1].id, sid::kStatus);
     TDroppedItem* item = start_->GetItem(Subject(frames[0]), tc->Point);
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->Item()->Count(), c.dropped);
@@ -123,12 +123,12 @@ TEST_F(PickTest, MoneyNearTheCapLeavesTheRestOnTheGround) {
   EXPECT_EQ(money->Item()->Count(), 500);
   EXPECT_EQ(start_->GetItem(money->ObjectID, tc->Point), money);
   EXPECT_EQ(Messages(Rec(tc)), std::vector<std::string>{"500グロッドを手に入れました"});
-  EXPECT_EQ(Rec(watcher).Ids(), std::vector<uint8_t>{kIdMapObjects});
+  EXPECT_EQ(Rec(watcher).Ids(), std::vector<sid>{sid::kMapObjects});
 
   Rec(tc).Clear();
   Rec(watcher).Clear();
   tc->PickItem(money->ObjectID);  // at the cap
-  EXPECT_EQ(Rec(tc).Ids(), std::vector<uint8_t>{kIdMessage});
+  EXPECT_EQ(Rec(tc).Ids(), std::vector<sid>{sid::kMessage});
   EXPECT_EQ(Messages(Rec(tc)), std::vector<std::string>{"所持金が最大です"});
   EXPECT_EQ(money->Item()->Count(), 500);
   EXPECT_TRUE(Rec(watcher).Bytes().empty());
@@ -139,7 +139,7 @@ TEST_F(PickTest, MoneyNearTheCapLeavesTheRestOnTheGround) {
   tc->PickItem(id);  // all of it: the dropped item is destroyed
   EXPECT_EQ(tc->Glod, 600u);
   EXPECT_EQ(start_->GetItem(id, tc->Point), nullptr);
-  EXPECT_EQ(Rec(watcher).Ids(), std::vector<uint8_t>{kIdRemoveObject});
+  EXPECT_EQ(Rec(watcher).Ids(), std::vector<sid>{sid::kRemoveObject});
 }
 
 TEST_F(PickTest, ItemsGoIntoTheInventoryWhenTheyFit) {
@@ -155,7 +155,7 @@ TEST_F(PickTest, ItemsGoIntoTheInventoryWhenTheyFit) {
   ASSERT_EQ(tc->Inventory().Count(), 1);
   EXPECT_EQ(tc->Inventory().GetItem(0)->Item(), instance);
   EXPECT_EQ(start_->GetItem(id, tc->Point), nullptr);
-  EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdInventoryItem, kIdMessage, kIdRemoveObject}));
+  EXPECT_EQ(Rec(tc).Ids(), (std::vector<sid>{sid::kInventoryItem, sid::kMessage, sid::kRemoveObject}));
 
   for (int slot = 2; slot <= 64; ++slot) tc->Inventory().Insert(slot, std::make_unique<TItem>(sword_, 1));
   TDroppedItem* blade = Lay(axe_, 1, 10, 10);

@@ -6,7 +6,8 @@
 namespace vornhal::test {
 namespace {
 
-using Ids = std::vector<uint8_t>;
+using sid = TServerPacketId;
+using Ids = std::vector<TServerPacketId>;
 
 // A seed whose first Random(100) draw is (or is not) 0, so an attack hits or misses for sure.
 uint64_t SeedWhereFirstDrawIsZero(bool zero) {
@@ -94,8 +95,8 @@ TEST_F(CombatTest, HitOnAMob) {
 
   EXPECT_EQ(mob->HP, 2u);
   EXPECT_EQ(mob->Dir, 3);  // turned towards the attacker
-  ASSERT_EQ(Rec(a).Ids(), Ids({17, 19}));
-  EXPECT_EQ(Rec(watcher).Ids(), Ids({17, 19}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kDirection, sid::kAttack}));
+  EXPECT_EQ(Rec(watcher).Ids(), Ids({sid::kDirection, sid::kAttack}));
   std::vector<Frame> got = Rec(a).Frames();
   EXPECT_EQ(got[0].payload, B({0x00, 0x4C, 0x4B, 0x40, 0x03}));
   EXPECT_EQ(Bytes(got[1].payload.begin() + 15, got[1].payload.end()),
@@ -111,7 +112,7 @@ TEST_F(CombatTest, OneAttackInAHundredMisses) {
   SeedRandom(SeedWhereFirstDrawIsZero(true));
   a->AttackTo(mob);
   EXPECT_EQ(mob->HP, 3u);
-  ASSERT_EQ(Rec(a).Ids(), Ids({19}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kAttack}));
   EXPECT_EQ(Rec(a).Frames()[0].payload.size(), 17u);  // flags 0, no hit block
 
   SeedRandom(12345);
@@ -137,7 +138,7 @@ TEST_F(CombatTest, KillPaysAndSendsTheDeath) {
   EXPECT_EQ(a->Glod, 20u);
   EXPECT_EQ(a->Exp, 100u);
   // Turn, hit, money (status + message), experience (status + message), death.
-  ASSERT_EQ(Rec(a).Ids(), Ids({17, 19, 8, 10, 8, 10, 95}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kDirection, sid::kAttack, sid::kStatus, sid::kMessage, sid::kStatus, sid::kMessage, sid::kDie}));
   std::vector<Frame> got = Rec(a).Frames();
   EXPECT_EQ(got[1].payload[25], 0);  // HP percent after the blow
   // "20グロッドを手に入れました"
@@ -168,9 +169,9 @@ TEST_F(CombatTest, RefusedAttacksOnlyShowTheRefusalMotion) {
     Rec(b).Clear();
     const uint32_t hp_b = b->HP, hp_mob = mob->HP;
     a->AttackTo(target);
-    ASSERT_EQ(Rec(a).Ids(), Ids({26})) << what;
+    ASSERT_EQ(Rec(a).Ids(), Ids({sid::kMotion})) << what;
     EXPECT_EQ(Rec(a).Frames()[0].payload, refusal) << what;
-    EXPECT_EQ(Rec(b).Ids(), Ids({26})) << what;
+    EXPECT_EQ(Rec(b).Ids(), Ids({sid::kMotion})) << what;
     EXPECT_EQ(b->HP, hp_b) << what;
     EXPECT_EQ(mob->HP, hp_mob) << what;
   };
@@ -190,7 +191,7 @@ TEST_F(CombatTest, RefusedAttacksOnlyShowTheRefusalMotion) {
   Rec(b).Clear();
   a->AttackTo(b);
   EXPECT_EQ(b->HP, 15u);
-  EXPECT_EQ(Rec(b).Ids(), Ids({17, 8, 19}));  // turn, own status, hit
+  EXPECT_EQ(Rec(b).Ids(), Ids({sid::kDirection, sid::kStatus, sid::kAttack}));  // turn, own status, hit
   town_->Flag1 = 0;
   SeedRandom(SeedWhereFirstDrawIsZero(false));
   a->AttackTo(mob);

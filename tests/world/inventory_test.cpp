@@ -20,13 +20,13 @@ class InventoryTest : public WorldFixture {
     const int position = Inv().IndexOfSlot(slot);
     return position < 0 ? -1 : Inv().GetItem(position)->Item()->Count();
   }
-  std::vector<std::pair<uint8_t, uint32_t>> Sent() {
-    std::vector<std::pair<uint8_t, uint32_t>> out;
+  std::vector<std::pair<TServerPacketId, uint32_t>> Sent() {
+    std::vector<std::pair<TServerPacketId, uint32_t>> out;
     for (const Frame& f : Rec(tc_).Frames()) out.emplace_back(f.id, Subject(f));
     Rec(tc_).Clear();
     return out;
   }
-  using Sends = std::vector<std::pair<uint8_t, uint32_t>>;
+  using Sends = std::vector<std::pair<TServerPacketId, uint32_t>>;
 
   TChara* tc_ = nullptr;
 };
@@ -46,7 +46,7 @@ TEST_F(InventoryTest, StacksFillUpBeforeANewSlotOpens) {
   EXPECT_EQ(CountAt(1), 99);
   EXPECT_EQ(CountAt(2), 99);
   EXPECT_EQ(CountAt(3), 2);
-  EXPECT_EQ(Sent(), (Sends{{kIdInventoryItem, 1}, {kIdInventoryItem, 2}, {kIdInventoryItem, 3}, {kIdMessage, 0}}));
+  EXPECT_EQ(Sent(), (Sends{{sid::kInventoryItem, 1}, {sid::kInventoryItem, 2}, {sid::kInventoryItem, 3}, {sid::kMessage, 0}}));
   Inv().Add(potion_, 5, true);
   EXPECT_EQ(Messages(Rec(tc_)), std::vector<std::string>{"Potion を 5 個入手しました"});
 }
@@ -59,7 +59,7 @@ TEST_F(InventoryTest, FullInventoryFillsStacksAndLosesTheRest) {
   EXPECT_EQ(Inv().Add(potion_, 5, true), -1);
   EXPECT_EQ(CountAt(64), 99);
   EXPECT_EQ(Inv().Count(), 64);
-  EXPECT_EQ(Sent(), (Sends{{kIdInventoryItem, 64}}));
+  EXPECT_EQ(Sent(), (Sends{{sid::kInventoryItem, 64}}));
 }
 
 TEST_F(InventoryTest, NewSlotTakesTheWholeCountAndTheLowestFreeNumber) {
@@ -87,7 +87,7 @@ TEST_F(InventoryTest, AddingAnInstanceThatFitsInStacksSaysNothing) {
   EXPECT_EQ(item, nullptr);
   EXPECT_EQ(CountAt(1), 99);
   EXPECT_EQ(CountAt(2), 98);
-  EXPECT_EQ(Sent(), (Sends{{kIdInventoryItem, 1}, {kIdInventoryItem, 2}}));
+  EXPECT_EQ(Sent(), (Sends{{sid::kInventoryItem, 1}, {sid::kInventoryItem, 2}}));
 }
 
 TEST_F(InventoryTest, ExchangeMovesSwapsOrMerges) {
@@ -101,16 +101,16 @@ TEST_F(InventoryTest, ExchangeMovesSwapsOrMerges) {
   Inv().Exchange(5, 3);  // onto a full stack: the two swap numbers
   EXPECT_EQ(CountAt(3), 50);
   EXPECT_EQ(CountAt(5), 99);
-  EXPECT_EQ(Sent(), (Sends{{kIdInventoryItem, 5}, {kIdInventoryItem, 3}}));
+  EXPECT_EQ(Sent(), (Sends{{sid::kInventoryItem, 5}, {sid::kInventoryItem, 3}}));
 
   Inv().Exchange(3, 7);  // only slot 3 exists
   EXPECT_EQ(CountAt(7), 50);
   EXPECT_TRUE(Inv().IsEmptySlot(3));
-  EXPECT_EQ(Sent(), (Sends{{kIdInventoryClear, 3}, {kIdInventoryItem, 7}}));
+  EXPECT_EQ(Sent(), (Sends{{sid::kInventoryClear, 3}, {sid::kInventoryItem, 7}}));
 
   Inv().Exchange(2, 7);  // only slot 7 exists
   EXPECT_EQ(CountAt(2), 50);
-  EXPECT_EQ(Sent(), (Sends{{kIdInventoryItem, 2}, {kIdInventoryClear, 7}}));
+  EXPECT_EQ(Sent(), (Sends{{sid::kInventoryItem, 2}, {sid::kInventoryClear, 7}}));
 }
 
 TEST_F(InventoryTest, MergeThatEmptiesTheSource) {
@@ -120,7 +120,7 @@ TEST_F(InventoryTest, MergeThatEmptiesTheSource) {
   EXPECT_EQ(CountAt(2), 70);
   EXPECT_EQ(Inv().IndexOfSlot(1), -1);
   EXPECT_EQ(Inv().Count(), 1);
-  EXPECT_EQ(Sent(), (Sends{{kIdInventoryItem, 2}, {kIdInventoryClear, 1}}));
+  EXPECT_EQ(Sent(), (Sends{{sid::kInventoryItem, 2}, {sid::kInventoryClear, 1}}));
 
   Put(1, potion_, 99);
   Inv().Merge(1, 99, 2);  // 99 is refused
@@ -144,18 +144,18 @@ TEST_F(InventoryTest, RemoveAndDrop) {
   EXPECT_EQ(CountAt(1), 4);
   const auto seen = Rec(other).Frames();
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].id, kIdMapObjects);
+  EXPECT_EQ(seen[0].id, sid::kMapObjects);
   TDroppedItem* ground = start_->GetItem(Subject(seen[0]), tc_->Point);
   ASSERT_NE(ground, nullptr);
   EXPECT_EQ(ground->Item()->Count(), 2);
-  EXPECT_EQ(Sent(), (Sends{{kIdMapObjects, ground->ObjectID}, {kIdInventoryItem, 1}}));
+  EXPECT_EQ(Sent(), (Sends{{sid::kMapObjects, ground->ObjectID}, {sid::kInventoryItem, 1}}));
 
   const TItem* whole = Inv().GetItem(0)->Item();
   Inv().Drop(1, 50);  // the whole stack: the instance itself goes to the ground
   EXPECT_TRUE(Inv().IsEmptySlot(1));
   const auto frames = Rec(tc_).Frames();
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[1].id, kIdInventoryClear);
+  EXPECT_EQ(frames[1].id, sid::kInventoryClear);
   EXPECT_EQ(start_->GetItem(Subject(frames[0]), tc_->Point)->Item(), whole);
 }
 
@@ -171,10 +171,10 @@ TEST_F(InventoryTest, EquipSwapsTheWornItemIntoTheInventory) {
   EXPECT_EQ(Inv().GetItem(Inv().IndexOfSlot(2))->Item()->Data(), sword_);
   EXPECT_TRUE(Inv().IsEmptySlot(1));
   const auto frames = Rec(tc_).Frames();
-  std::vector<uint8_t> ids;
+  std::vector<TServerPacketId> ids;
   for (const Frame& f : frames) ids.push_back(f.id);
-  EXPECT_EQ(ids, (std::vector<uint8_t>{kIdInventoryItem, kIdMessage, kIdEquipClear, kIdCharaAppear,
-                                       kIdEquipItem, kIdCharaAppear, kIdInventoryClear}));
+  EXPECT_EQ(ids, (std::vector<sid>{sid::kInventoryItem, sid::kMessage, sid::kEquipClear, sid::kCharaAppear,
+                                       sid::kEquipItem, sid::kCharaAppear, sid::kInventoryClear}));
   EXPECT_EQ(MessageText(frames[1]), "Sword を 1 個入手しました");
   EXPECT_EQ(Subject(frames[6]), 1u);
 }
@@ -188,7 +188,7 @@ TEST_F(InventoryTest, EquipWithAFullInventoryOnlyComplains) {
   EXPECT_EQ(tc_->Equipments().GetSlot(18, 1)->Item()->Data(), sword_);
   EXPECT_EQ(Inv().Count(), 64);
   EXPECT_EQ(CountAt(5), 1);
-  EXPECT_EQ(Rec(tc_).Ids(), std::vector<uint8_t>{kIdMessage});
+  EXPECT_EQ(Rec(tc_).Ids(), std::vector<sid>{sid::kMessage});
   EXPECT_EQ(Messages(Rec(tc_)), std::vector<std::string>{"インベントリに空きがありません"});
 }
 

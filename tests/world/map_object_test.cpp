@@ -67,7 +67,7 @@ TEST_F(ObjectTest, HitPointsPercentDeathAndRevival) {
   tc->DecHP(1);
   EXPECT_EQ(tc->HP, 0u);
   EXPECT_TRUE(tc->IsDead);
-  EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdStatus, kIdStatus}));
+  EXPECT_EQ(Rec(tc).Ids(), (std::vector<sid>{sid::kStatus, sid::kStatus}));
 
   SetTickOverride(true, 123456);
   Rec(tc).Clear();
@@ -75,14 +75,14 @@ TEST_F(ObjectTest, HitPointsPercentDeathAndRevival) {
   SetTickOverride(false);
   EXPECT_EQ(tc->DeadTime, 123456u);
   EXPECT_EQ(tc->Mode & 4, 4u);
-  EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdCharaAppear}));
+  EXPECT_EQ(Rec(tc).Ids(), (std::vector<sid>{sid::kCharaAppear}));
 
   Rec(tc).Clear();
   tc->Revive();
   EXPECT_FALSE(tc->IsDead);
   EXPECT_EQ(tc->HP, 16u);
   EXPECT_EQ(tc->Mode, 0u);
-  EXPECT_EQ(Rec(tc).Ids(), (std::vector<uint8_t>{kIdCharaAppear, kIdStatus}));
+  EXPECT_EQ(Rec(tc).Ids(), (std::vector<sid>{sid::kCharaAppear, sid::kStatus}));
 }
 
 TEST_F(ObjectTest, PortalsAreListedButNeverInTheIdDictionary) {

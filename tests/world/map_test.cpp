@@ -77,11 +77,11 @@ TEST_F(MapTest, StepAcrossABlockBorderExchangesTheView) {
     SCOPED_TRACE("observer in block " + std::to_string(block.first) + "," + std::to_string(block.second));
     if (block.first == 0) {
       ASSERT_EQ(frames.size(), 1u);
-      EXPECT_EQ(frames[0].id, kIdRemoveObject);
+      EXPECT_EQ(frames[0].id, sid::kRemoveObject);
       EXPECT_EQ(Subject(frames[0]), mover->ObjectID);
     } else if (block.first == 5) {
       ASSERT_EQ(frames.size(), 1u);
-      EXPECT_EQ(frames[0].id, kIdCharaAppear);
+      EXPECT_EQ(frames[0].id, sid::kCharaAppear);
       EXPECT_EQ(Subject(frames[0]), mover->ObjectID);
       EXPECT_EQ(U16At(frames[0].payload, 0), 11);  // the packet carries the old position
     } else {
@@ -91,15 +91,15 @@ TEST_F(MapTest, StepAcrossABlockBorderExchangesTheView) {
 
   // The mover, column by column and row by row: every block two or more blocks away from
   // its former block.
-  std::vector<std::pair<uint8_t, uint32_t>> expected;
+  std::vector<std::pair<TServerPacketId, uint32_t>> expected;
   for (int i = 1; i <= 5; ++i) {
     for (int j = 0; j <= 4; ++j) {
       if (std::max(std::abs(i - 2), std::abs(j - 2)) < 2) continue;
-      expected.emplace_back(kIdCharaAppear, observers[{i, j}]->ObjectID);
-      if (i == 4 && j == 1) expected.emplace_back(kIdMapObjects, shown->ObjectID);
+      expected.emplace_back(sid::kCharaAppear, observers[{i, j}]->ObjectID);
+      if (i == 4 && j == 1) expected.emplace_back(sid::kMapObjects, shown->ObjectID);
     }
   }
-  std::vector<std::pair<uint8_t, uint32_t>> got;
+  std::vector<std::pair<TServerPacketId, uint32_t>> got;
   for (const Frame& f : Rec(mover).Frames()) got.emplace_back(f.id, Subject(f));
   EXPECT_EQ(got, expected);
 }

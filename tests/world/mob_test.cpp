@@ -8,7 +8,8 @@
 namespace vornhal::test {
 namespace {
 
-using Ids = std::vector<uint8_t>;
+using sid = TServerPacketId;
+using Ids = std::vector<TServerPacketId>;
 
 class MobTest : public WorldTest {
  protected:
@@ -134,7 +135,7 @@ TEST_F(MobTest, SummonShowsTheMobWhenSomeoneIsOnTheMap) {
   TChara* a = AddChara("A", town_, 10, 10);
   Rec(a).Clear();
   TMob mob(town_, &slime_, false, 12, 12, 0, 0);
-  ASSERT_EQ(Rec(a).Ids(), Ids({7}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kMapObjects}));
   const Frame f = Rec(a).Frames()[0];
   EXPECT_EQ(Bytes(f.payload.begin(), f.payload.begin() + 12),
             B({0x00, 0x01, 0x00, 0x0C, 0x00, 0x0C, 0x02, 0x00, 0x4C, 0x4B, 0x40, 0x00}));
@@ -160,7 +161,7 @@ TEST_F(MobTest, ReviveAndDie) {
   EXPECT_EQ(town_->BlockAt(leaves->Point.X, leaves->Point.Y)->MapObjects.IndexOf(leaves), -1);
   EXPECT_EQ(town_->MList.IndexOf(leaves), 1);
 
-  ASSERT_EQ(Rec(a).Ids(), Ids({95, 95}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kDie, sid::kDie}));
   EXPECT_EQ(Rec(a).Frames()[0].payload, B({0x00, 0x4C, 0x4B, 0x40}));
   EXPECT_EQ(Rec(a).Frames()[1].payload, B({0x00, 0x4C, 0x4B, 0x41}));
 

@@ -40,12 +40,12 @@ class ObjectPacketTest : public WorldTest {
 TEST_F(ObjectPacketTest, PlayerPositionAndMove) {
   TPacket pos = SPlayerPositionPacket(*tc_);
   Frame f = Unscrambled(pos);
-  EXPECT_EQ(f.id, 4);
+  EXPECT_EQ(f.id, TServerPacketId::kPlayerPosition);
   EXPECT_EQ(f.payload, B({0x00, 0x11, 0x00, 0x23, 0x00, 0x08, 0x00, 0x09}));
 
   TPacket move = SCharaMovePacket(*tc_);
   f = Unscrambled(move);
-  EXPECT_EQ(f.id, 6);
+  EXPECT_EQ(f.id, TServerPacketId::kCharaMove);
   EXPECT_EQ(f.payload, B({0x03, 0x00, 0x00, 0x00, 0x00, 0x11, 0x00, 0x23}));
 }
 
@@ -62,7 +62,7 @@ TEST_F(ObjectPacketTest, PlayerInfoWithLook) {
   Dress();
   TPacket p = SPlayerInfoPacket(*tc_);
   Frame f = Unscrambled(p);
-  EXPECT_EQ(f.id, 5);
+  EXPECT_EQ(f.id, TServerPacketId::kPlayerInfo);
   EXPECT_EQ(f.payload, B({0x03, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03,  // id, sex, job, mark
                           0x00, 0x00, 0x00, 0x00,                     // mode
                           0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -90,7 +90,7 @@ TEST_F(ObjectPacketTest, CharaAppearWithLook) {
   Dress();
   TPacket p = SCharaAppearPacket(*tc_);
   Frame f = Unscrambled(p);
-  EXPECT_EQ(f.id, 51);
+  EXPECT_EQ(f.id, TServerPacketId::kCharaAppear);
   EXPECT_EQ(f.payload,
             B({0x00, 0x11, 0x00, 0x23, 0x02,                    // X, Y, direction
                0x03, 0x00, 0x00, 0x00, 0x01, 0x02, 0x03,        // id, sex, job, mark
@@ -153,7 +153,7 @@ TEST_F(ObjectPacketTest, MapObjectsTailsOfEveryKind) {
 
   TPacket p = SMapObjectsPacket({npc, &mob, &item, &portal});
   Frame f = Unscrambled(p);
-  EXPECT_EQ(f.id, 7);
+  EXPECT_EQ(f.id, TServerPacketId::kMapObjects);
   EXPECT_EQ(f.payload,
             Cat({B({0x00, 0x04}),
                  // NPC: X, Y, kind, id, "", tile, 0, 0, colour, dir, hp, speed, 0, name
@@ -222,27 +222,27 @@ TEST_F(ObjectPacketTest, SmallObjectPackets) {
 
   TPacket mob_move = SMobMovePacket(mob);
   Frame f = Unscrambled(mob_move);
-  EXPECT_EQ(f.id, 12);
+  EXPECT_EQ(f.id, TServerPacketId::kMobMove);
   EXPECT_EQ(f.payload, B({0x00, 0x4C, 0x4B, 0x40, 0x00, 0x07, 0x00, 0x08, 0x03, 0x00}));
 
   TPacket remove = SRemoveObjectPacket(mob);
   f = Unscrambled(remove);
-  EXPECT_EQ(f.id, 14);
+  EXPECT_EQ(f.id, TServerPacketId::kRemoveObject);
   EXPECT_EQ(f.payload, B({0x00, 0x4C, 0x4B, 0x40}));
 
   TPacket dir = SDirectionPacket(mob);
   f = Unscrambled(dir);
-  EXPECT_EQ(f.id, 17);
+  EXPECT_EQ(f.id, TServerPacketId::kDirection);
   EXPECT_EQ(f.payload, B({0x00, 0x4C, 0x4B, 0x40, 0x03}));
 
   TPacket die = SDiePacket(mob);
   f = Unscrambled(die);
-  EXPECT_EQ(f.id, 95);
+  EXPECT_EQ(f.id, TServerPacketId::kDie);
   EXPECT_EQ(f.payload, B({0x00, 0x4C, 0x4B, 0x40}));
 
   TPacket motion = SMotionPacket(*tc_, 4, 80);
   f = Unscrambled(motion);
-  EXPECT_EQ(f.id, 26);
+  EXPECT_EQ(f.id, TServerPacketId::kMotion);
   EXPECT_EQ(f.payload, B({0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x50, 0x00}));
 }
 
@@ -255,7 +255,7 @@ TEST_F(ObjectPacketTest, AttackWithAndWithoutHitBlock) {
 
   TPacket hit = SAttackPacket(*tc_, mob, 69, 1);
   Frame f = Unscrambled(hit);
-  EXPECT_EQ(f.id, 19);
+  EXPECT_EQ(f.id, TServerPacketId::kAttack);
   EXPECT_EQ(f.payload, B({0x03, 0x00, 0x00, 0x00, 0x00, 0x4C, 0x4B, 0x40, 0x04, 0x00, 0x00,
                           0x00, 0x46, 0x00, 0x00, 0x00, 0x45,  // flags 69
                           0x00, 0x00, 0x9F, 0x00, 0x46, 0x00, 0x01, 0x00, 0x4B,
@@ -274,27 +274,27 @@ TEST_F(ObjectPacketTest, MapInfoSoundAndWeather) {
   town_->Weather = 4;
   TPacket info = SMapInfoPacket(*town_);
   Frame f = Unscrambled(info);
-  EXPECT_EQ(f.id, 21);
+  EXPECT_EQ(f.id, TServerPacketId::kMapInfo);
   EXPECT_EQ(f.payload, B({0x27, 0x47, 0x00, 0x00, 0x00, 0x00, 0x02, 0x03, 0x04, 'T', 'o',
                           'w', 'n'}));
 
   TPacket music = SSoundPacket(*town_);
   f = Unscrambled(music);
-  EXPECT_EQ(f.id, 25);
+  EXPECT_EQ(f.id, TServerPacketId::kSound);
   EXPECT_EQ(f.payload, B({0x01, 0x00, 0x00, 0x0C}));
   TPacket effect = SSoundPacket(uint16_t{57});
   EXPECT_EQ(Unscrambled(effect).payload, B({0x00, 0x00, 0x39}));
 
   TPacket weather = SWeatherPacket(*town_);
   f = Unscrambled(weather);
-  EXPECT_EQ(f.id, 31);
+  EXPECT_EQ(f.id, TServerPacketId::kWeather);
   EXPECT_EQ(f.payload, B({0x01, 0x04}));
 }
 
 TEST_F(ObjectPacketTest, EffectOnObjectAndAtPosition) {
   TPacket on_object = SEffectPacket(*tc_, 1009, 0);
   Frame f = Unscrambled(on_object);
-  EXPECT_EQ(f.id, 41);
+  EXPECT_EQ(f.id, TServerPacketId::kEffect);
   EXPECT_EQ(f.payload, B({0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0xF1,
                           0x00, 0x00, 0x00}));
   TPacket at_position = SEffectPacket(uint16_t{5}, uint16_t{6}, uint16_t{238});
@@ -306,7 +306,7 @@ TEST_F(ObjectPacketTest, EffectOnObjectAndAtPosition) {
 TEST_F(ObjectPacketTest, HPInfoOfBothKinds) {
   TPacket other = SHPInfoPacket(5000000, nullptr);
   Frame f = Unscrambled(other);
-  EXPECT_EQ(f.id, 60);
+  EXPECT_EQ(f.id, TServerPacketId::kHPInfo);
   EXPECT_EQ(f.payload, B({0x00, 0x4C, 0x4B, 0x40, 0x00, 0x00, 0x64, 0x00}));
 
   tc_->MaxHP = 16;
@@ -320,7 +320,7 @@ TEST_F(ObjectPacketTest, PathMove) {
   tc_->NextDir = 5;
   TPacket p = SPathMovePacket(*tc_, {1, 2, 3});
   Frame f = Unscrambled(p);
-  EXPECT_EQ(f.id, 100);
+  EXPECT_EQ(f.id, TServerPacketId::kPathMove);
   EXPECT_EQ(f.payload, B({0x03, 0x00, 0x00, 0x00, 0x00, 0x11, 0x00, 0x23, 0x02, 0x03, 0x01,
                           0x02, 0x03, 0x00, 0x12, 0x00, 0x24, 0x05}));
 

@@ -5,7 +5,8 @@
 namespace vornhal::test {
 namespace {
 
-using Ids = std::vector<uint8_t>;
+using sid = TServerPacketId;
+using Ids = std::vector<TServerPacketId>;
 
 class SendsTest : public WorldTest {};
 
@@ -26,13 +27,13 @@ TEST_F(SendsTest, SurroundingsShowTheCharaAndItsNeighbourhood) {
   // Own look (area includes self), then per block column/row: the neighbour, then objects.
   // Block (2, 7) comes before block (6, 10) in column-major order.
   std::vector<Frame> got = Rec(a).Frames();
-  ASSERT_EQ(Rec(a).Ids(), Ids({51, 7, 51}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kCharaAppear, sid::kMapObjects, sid::kCharaAppear}));
   EXPECT_EQ(Bytes(got[0].payload.begin() + 5, got[0].payload.begin() + 9),
             B({0x03, 0x00, 0x00, 0x00}));
   EXPECT_EQ(got[1].payload[1], 1);  // one object
   EXPECT_EQ(Bytes(got[2].payload.begin() + 5, got[2].payload.begin() + 9),
             B({0x03, 0x00, 0x00, 0x01}));
-  EXPECT_EQ(Rec(near).Ids(), Ids({51}));
+  EXPECT_EQ(Rec(near).Ids(), Ids({sid::kCharaAppear}));
   EXPECT_TRUE(Rec(far).Bytes().empty());
   town_->DeleteItem(item);
   delete item;
@@ -44,8 +45,8 @@ TEST_F(SendsTest, SurroundingsAtTheMapCornerStayInsideTheGrid) {
   TChara* b = AddChara("B", tiny, 7, 7);
   Rec(a).Clear();
   SendSurroundings(a);
-  EXPECT_EQ(Rec(a).Ids(), Ids({51, 51}));
-  EXPECT_EQ(Rec(b).Ids().back(), 51);
+  EXPECT_EQ(Rec(a).Ids(), Ids({sid::kCharaAppear, sid::kCharaAppear}));
+  EXPECT_EQ(Rec(b).Ids().back(), sid::kCharaAppear);
 }
 
 TEST_F(SendsTest, RemovalGoesToTheAreaWithoutTheObject) {
@@ -56,7 +57,7 @@ TEST_F(SendsTest, RemovalGoesToTheAreaWithoutTheObject) {
   Rec(b).Clear();
   SendObjectRemoval(a);
   EXPECT_TRUE(Rec(a).Bytes().empty());
-  ASSERT_EQ(Rec(b).Ids(), Ids({14}));
+  ASSERT_EQ(Rec(b).Ids(), Ids({sid::kRemoveObject}));
   EXPECT_EQ(Rec(b).Frames()[0].payload, B({0x03, 0x00, 0x00, 0x00}));
   EXPECT_TRUE(Rec(far).Bytes().empty());
 }
@@ -75,12 +76,12 @@ TEST_F(SendsTest, ChangeMapOnTheSameMap) {
   EXPECT_EQ(a->Dir, 2);  // unchanged
   // Map info, music, position, weather, own look; then the surroundings: own look to the
   // area (itself included) and the neighbour's look.
-  ASSERT_EQ(Rec(a).Ids(), Ids({21, 25, 4, 31, 51, 51, 51}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kMapInfo, sid::kSound, sid::kPlayerPosition, sid::kWeather, sid::kCharaAppear, sid::kCharaAppear, sid::kCharaAppear}));
   std::vector<Frame> got = Rec(a).Frames();
   EXPECT_EQ(got[2].payload, B({0x00, 0x51, 0x00, 0x51, 0x00, 0x08, 0x00, 0x09}));
   EXPECT_EQ(got[6].payload[8], 0x02);  // the neighbour D, id 0x03000002
-  EXPECT_EQ(Rec(old_neighbour).Ids(), Ids({14}));
-  EXPECT_EQ(Rec(new_neighbour).Ids(), Ids({51}));
+  EXPECT_EQ(Rec(old_neighbour).Ids(), Ids({sid::kRemoveObject}));
+  EXPECT_EQ(Rec(new_neighbour).Ids(), Ids({sid::kCharaAppear}));
   EXPECT_TRUE(Rec(far).Bytes().empty());
   // Listed once, under its new block.
   int listed = 0;
@@ -113,13 +114,13 @@ TEST_F(SendsTest, ChangeMapToAnotherMap) {
   EXPECT_EQ(a->Map, dun);
   EXPECT_TRUE(std::find(town_->CList.begin(), town_->CList.end(), a) == town_->CList.end());
   EXPECT_FALSE(std::find(dun->CList.begin(), dun->CList.end(), a) == dun->CList.end());
-  ASSERT_EQ(Rec(a).Ids(), Ids({21, 25, 4, 31, 51, 51, 51, 7}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kMapInfo, sid::kSound, sid::kPlayerPosition, sid::kWeather, sid::kCharaAppear, sid::kCharaAppear, sid::kCharaAppear, sid::kMapObjects}));
   std::vector<Frame> got = Rec(a).Frames();
   EXPECT_EQ(got[0].payload, Cat({B({0x00, 0x01, 0, 0, 0, 0, 0, 0}), Str8("Dun")}));
   EXPECT_EQ(got[1].payload, B({0x01, 0x00, 0x00, 0x07}));
   EXPECT_EQ(got[3].payload, B({0x01, 0x02}));
-  EXPECT_EQ(Rec(old_neighbour).Ids(), Ids({14}));
-  EXPECT_EQ(Rec(there).Ids(), Ids({51}));
+  EXPECT_EQ(Rec(old_neighbour).Ids(), Ids({sid::kRemoveObject}));
+  EXPECT_EQ(Rec(there).Ids(), Ids({sid::kCharaAppear}));
 }
 
 TEST_F(SendsTest, SystemMessageToOneConnection) {
@@ -128,7 +129,7 @@ TEST_F(SendsTest, SystemMessageToOneConnection) {
   Rec(a).Clear();
   Rec(b).Clear();
   SendSystemMessage(a->Conn(), 3, "Hi", false);
-  ASSERT_EQ(Rec(a).Ids(), Ids({10}));
+  ASSERT_EQ(Rec(a).Ids(), Ids({sid::kMessage}));
   EXPECT_EQ(Rec(a).Frames()[0].payload, B({0x03, 0x00, 0x00, 0x02, 'H', 'i'}));
   EXPECT_TRUE(Rec(b).Bytes().empty());
   SendSystemMessage(nullptr, 3, "Hi", false);  // nobody to send to: nothing happens

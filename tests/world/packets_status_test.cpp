@@ -43,7 +43,7 @@ TEST_F(StatusPacketTest, StatusWithEverySectionInOrder) {
 
   TPacket p = SStatusPacket(c, 0x0278);
   Frame f = Unscrambled(p);
-  EXPECT_EQ(f.id, 8);
+  EXPECT_EQ(f.id, TServerPacketId::kStatus);
   const Bytes base = B({0x00, 0x07, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00, 0x32, 0x00, 0x00,
                         0x00, 0x28, 0x00, 0x00, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x05,
                         0x00, 0x3C, 0x00, 0x46,                                // 60, 70
@@ -76,7 +76,7 @@ TEST_F(StatusPacketTest, StatusWithEverySectionInOrder) {
 TEST_F(StatusPacketTest, MessageTypes) {
   TPacket system = SMessagePacket(3, "Hi");
   Frame f = Unscrambled(system);
-  EXPECT_EQ(f.id, 10);
+  EXPECT_EQ(f.id, TServerPacketId::kMessage);
   EXPECT_EQ(f.payload, B({0x03, 0x00, 0x00, 0x02, 'H', 'i'}));
   TPacket whisper = SMessagePacket(0, "Hi");
   EXPECT_EQ(Unscrambled(whisper).payload, B({0x00, 0x00, 0x02, 'H', 'i'}));
@@ -90,7 +90,7 @@ TEST_F(StatusPacketTest, ChatLinesColoursAndTrailers) {
   auto chat = [&](uint8_t type, const char* text) {
     TPacket p = SChatPacket(type, *tc_, text);
     Frame f = Unscrambled(p);
-    EXPECT_EQ(f.id, 13);
+    EXPECT_EQ(f.id, TServerPacketId::kChat);
     return f.payload;
   };
   EXPECT_EQ(chat(0, "hi"), Cat({B({0}), id, white, Str8("Abc: hi")}));
@@ -126,7 +126,7 @@ TEST_F(StatusPacketTest, InventoryItemTails) {
   TItem stack(&herb_, 7);
   TPacket p0 = SInventoryItemPacket(3, stack);
   Frame f = Unscrambled(p0);
-  EXPECT_EQ(f.id, 15);
+  EXPECT_EQ(f.id, TServerPacketId::kInventoryItem);
   EXPECT_EQ(f.payload, Cat({head, B({0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00})}));
 
   herb_.ItemType = 1;
@@ -145,13 +145,13 @@ TEST_F(StatusPacketTest, InventoryItemTails) {
 TEST_F(StatusPacketTest, SlotAndEquipmentPackets) {
   TPacket clear = SInventoryClearPacket(3);
   Frame f = Unscrambled(clear);
-  EXPECT_EQ(f.id, 16);
+  EXPECT_EQ(f.id, TServerPacketId::kInventoryClear);
   EXPECT_EQ(f.payload, B({0x01, 0x03, 0x00}));
 
   TItem item(&herb_, 1);
   TPacket equip = SEquipItemPacket(18, item);
   f = Unscrambled(equip);
-  EXPECT_EQ(f.id, 55);
+  EXPECT_EQ(f.id, TServerPacketId::kEquipItem);
   EXPECT_EQ(f.payload, Cat({B({0x12, 0x01, 0x02, 0x01, 0x02, 0x03, 0x04}), Str8("Herb"),
                             Str8("herb1"),
                             B({0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x64, 0x00, 0x00, 0x00,
@@ -159,37 +159,37 @@ TEST_F(StatusPacketTest, SlotAndEquipmentPackets) {
 
   TPacket unequip = SEquipClearPacket(18);
   f = Unscrambled(unequip);
-  EXPECT_EQ(f.id, 56);
+  EXPECT_EQ(f.id, TServerPacketId::kEquipClear);
   EXPECT_EQ(f.payload, B({0x12, 0x00}));
 }
 
 TEST_F(StatusPacketTest, FixedPackets) {
   TPacket s1 = SSignalPacket(1);
   Frame f = Unscrambled(s1);
-  EXPECT_EQ(f.id, 20);
+  EXPECT_EQ(f.id, TServerPacketId::kSignal);
   EXPECT_EQ(f.payload, B({0x01}));
   TPacket s2 = SSignalPacket(2);
   EXPECT_EQ(Unscrambled(s2).payload, B({0x02, 0x00, 0x00}));
 
   TPacket setup = SEnterSetupPacket();
   f = Unscrambled(setup);
-  EXPECT_EQ(f.id, 32);
+  EXPECT_EQ(f.id, TServerPacketId::kEnterSetup);
   EXPECT_EQ(f.payload, B({0x00, 0x14}));
 
   TPacket shop = SShopListPacket();
   f = Unscrambled(shop);
-  EXPECT_EQ(f.id, 33);
+  EXPECT_EQ(f.id, TServerPacketId::kShopList);
   EXPECT_EQ(f.payload, Cat({B({0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x80, 0x80, 0xFF}),
                             Str8("stick1"), B({0x00, 0, 0, 0, 0, 0x80, 0x01, 0x00})}));
 
   TPacket level = SLevelUpPacket();
   f = Unscrambled(level);
-  EXPECT_EQ(f.id, 39);
+  EXPECT_EQ(f.id, TServerPacketId::kLevelUp);
   EXPECT_EQ(f.payload, B({0x00, 0x00, 0x0A, 0x00}));
 
   TPacket window = SShopWindowPacket();
   f = Unscrambled(window);
-  EXPECT_EQ(f.id, 47);
+  EXPECT_EQ(f.id, TServerPacketId::kShopWindow);
   EXPECT_EQ(f.payload,
             Cat({B({0x04, 0x00, 0, 0, 0, 0, 0x00, 0x00, 0x01, 0x00, 0, 0, 0, 0}),
                  B({0x00, 0x08, 0x82, 0xD9, 0x82, 0xB0, 0x82, 0xD9, 0x82, 0xB0}),  // ほげほげ
@@ -204,7 +204,7 @@ TEST_F(StatusPacketTest, FixedPackets) {
 
   TPacket web = SWebPacket(4, "test.html", true);
   f = Unscrambled(web);
-  EXPECT_EQ(f.id, 104);
+  EXPECT_EQ(f.id, TServerPacketId::kWeb);
   EXPECT_EQ(f.payload, Cat({B({0x04}), Str8("test.html"), B({0x01})}));
   TPacket web_plain = SWebPacket(3, "http://a/");
   EXPECT_EQ(Unscrambled(web_plain).payload, Cat({B({0x03}), Str8("http://a/")}));
@@ -213,7 +213,7 @@ TEST_F(StatusPacketTest, FixedPackets) {
 TEST_F(StatusPacketTest, EnterValuesByFlag) {
   TPacket five = SEnterValuesPacket(5);
   Frame f = Unscrambled(five);
-  EXPECT_EQ(f.id, 115);
+  EXPECT_EQ(f.id, TServerPacketId::kEnterValues);
   EXPECT_EQ(f.payload, B({0x05, 0, 0, 0, 0, 0, 0, 0, 0}));
   TPacket fifteen = SEnterValuesPacket(15);
   EXPECT_EQ(Unscrambled(fifteen).payload.size(), 17u);
@@ -236,7 +236,7 @@ TEST_F(StatusPacketTest, ScriptDialogWithVariables) {
 
   TPacket p = SScriptDialogPacket("Guide", 50000, crcs, {{"A", "1"}, {"NAME", "x"}});
   Frame f = Unscrambled(p);
-  EXPECT_EQ(f.id, 68);
+  EXPECT_EQ(f.id, TServerPacketId::kScript);
   Bytes expected = Cat({B({0x01, 0x00}), Str8("Guide"), B({0x00, 0x00, 0xC3, 0x50}),
                         B({0xDE, 0xAD, 0xBE, 0xEF}), B({20})});
   for (int i = 0; i < 20; ++i) {
@@ -271,7 +271,7 @@ TEST_F(StatusPacketTest, ScriptDialogNamesWhatIsMissing) {
 TEST_F(StatusPacketTest, ScriptEndDataAndList) {
   TPacket end = SScriptEndPacket("Guide", 50000);
   Frame f = Unscrambled(end);
-  EXPECT_EQ(f.id, 68);
+  EXPECT_EQ(f.id, TServerPacketId::kScript);
   EXPECT_EQ(f.payload, Cat({B({0x01, 0x02}), Str8("Guide"), B({0x00, 0x00, 0xC3, 0x50})}));
 
   const std::string data = "xyz";
@@ -291,7 +291,7 @@ TEST_F(StatusPacketTest, ScriptEndDataAndList) {
 TEST_F(StatusPacketTest, SkillRecordOfKindOne) {
   TPacket p = SSkillPacket(1, 10);
   Frame f = Unscrambled(p);
-  EXPECT_EQ(f.id, 98);
+  EXPECT_EQ(f.id, TServerPacketId::kSkill);
   const Bytes name = B({0x0C, 0x83, 0x58, 0x83, 0x67, 0x83, 0x89, 0x83, 0x43, 0x83, 0x4E, '1',
                         '0'});  // ストライク10
   EXPECT_EQ(f.payload,
@@ -311,7 +311,7 @@ TEST_F(StatusPacketTest, SkillRecordOfKindSixWithRandomGrades) {
   SeedRandom(77);
   TPacket p = SSkillPacket(6, 3);
   Frame f = Unscrambled(p);
-  EXPECT_EQ(f.id, 98);
+  EXPECT_EQ(f.id, TServerPacketId::kSkill);
   const Bytes aiueo = B({0x0A, 0x82, 0xA0, 0x82, 0xA2, 0x82, 0xA4, 0x82, 0xA6, 0x82, 0xA8});
   const Bytes kakikukeko = B({0x0A, 0x82, 0xA9, 0x82, 0xAB, 0x82, 0xAD, 0x82, 0xAF, 0x82, 0xB1});
   Bytes expected = Cat(

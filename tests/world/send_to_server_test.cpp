@@ -100,7 +100,7 @@ TEST_F(SendToServerTest, ReachesLoggedInCharactersExceptTheOneLeftOut) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
-  TPacket packet(61);
+  TPacket packet(TServerPacketId::kHPInfo);
   packet.WriteWord(0x1234);
   {
     TWorldGuard guard;

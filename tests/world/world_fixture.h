@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/wire.h"
 #include "platform/text.h"
 #include "support/recording_connection.h"
 #include "world/exp_table.h"
@@ -18,45 +19,35 @@
 
 namespace vornhal::test {
 
-// Packet ids the world model sends.
-enum : uint8_t {
-  kIdMapObjects = 7,
-  kIdStatus = 8,
-  kIdMessage = 10,
-  kIdRemoveObject = 14,
-  kIdInventoryItem = 15,
-  kIdInventoryClear = 16,
-  kIdLevelUp = 39,
-  kIdEffect = 41,
-  kIdCharaAppear = 51,
-  kIdEquipItem = 55,
-  kIdEquipClear = 56,
-};
+using sid = TServerPacketId;
 
 inline uint32_t U32At(const std::vector<uint8_t>& p, size_t at) {
-  return (uint32_t{p.at(at)} << 24) | (uint32_t{p.at(at + 1)} << 16) |
-         (uint32_t{p.at(at + 2)} << 8) | p.at(at + 3);
+  TWireReader r(p);
+  r.Skip(at);
+  return r.U32();
 }
 inline uint16_t U16At(const std::vector<uint8_t>& p, size_t at) {
-  return static_cast<uint16_t>((p.at(at) << 8) | p.at(at + 1));
+  TWireReader r(p);
+  r.Skip(at);
+  return r.U16();
 }
 
 // The object a frame is about: the removed object, the appearing character, or the first of
 // the listed map objects; the slot number for inventory and equipment frames.
 inline uint32_t Subject(const Frame& f) {
   switch (f.id) {
-    case kIdRemoveObject: return U32At(f.payload, 0);
-    case kIdCharaAppear: return U32At(f.payload, 5);
-    case kIdMapObjects: return U32At(f.payload, 7);
-    case kIdInventoryItem:
-    case kIdInventoryClear: return f.payload.at(1);
+    case sid::kRemoveObject: return U32At(f.payload, 0);
+    case sid::kCharaAppear: return U32At(f.payload, 5);
+    case sid::kMapObjects: return U32At(f.payload, 7);
+    case sid::kInventoryItem:
+    case sid::kInventoryClear: return f.payload.at(1);
     default: return 0;
   }
 }
 
 // The text of a system message frame (type, 0, str16).
 inline std::string MessageText(const Frame& f) {
-  if (f.id != kIdMessage || f.payload.size() < 4) return std::string();
+  if (f.id != sid::kMessage || f.payload.size() < 4) return std::string();
   const size_t len = U16At(f.payload, 2);
   return FromCP932(std::string(f.payload.begin() + 4, f.payload.begin() + 4 + static_cast<long>(len)));
 }
@@ -64,7 +55,7 @@ inline std::string MessageText(const Frame& f) {
 inline std::vector<std::string> Messages(const RecordingConnection& conn) {
   std::vector<std::string> out;
   for (const Frame& f : conn.Frames()) {
-    if (f.id == kIdMessage) out.push_back(MessageText(f));
+    if (f.id == sid::kMessage) out.push_back(MessageText(f));
   }
   return out;
 }

@@ -20,13 +20,15 @@ namespace vornhal {
 namespace {
 
 using test::Body;
+using cid = TZoneClientPacketId;
 using test::Frame;
+using sid = TServerPacketId;
 using test::PayloadOf;
 using test::Reader;
 using test::RecordingConnection;
 
-std::vector<uint8_t> Ids(const std::vector<Frame>& frames) {
-  std::vector<uint8_t> ids;
+std::vector<TServerPacketId> Ids(const std::vector<Frame>& frames) {
+  std::vector<TServerPacketId> ids;
   for (const Frame& f : frames) ids.push_back(f.id);
   return ids;
 }
@@ -119,7 +121,7 @@ class ZoneTest : public ::testing::Test {
   }
   void Send(RecordingConnection& c, const Body& body) { test::Feed(*c.Data, c, body); }
   Body ZoneLogin(const std::string& name) {
-    Body b(16);
+    Body b(cid::kZoneLogin);
     b.U8(0).Str("").Str(name);
     return b;
   }
@@ -162,8 +164,12 @@ TEST_F(ZoneTest, EnteringSequenceInOrder) {
   std::string log = test::CapturedLog([&] { Send(*c, ZoneLogin("ALICE")); });
   EXPECT_NE(log.find("[Zone] キャラクター \"alice\" がログイン"), std::string::npos) << log;
 
-  std::vector<uint8_t> expected(14, 98);
-  for (uint8_t id : {55, 8, 115, 15, 32, 5, 21, 25, 20, 4, 31, 8, 51, 73, 10, 51, 51, 7}) {
+  using S = TServerPacketId;
+  std::vector<S> expected(14, S::kSkill);
+  for (S id : {S::kEquipItem, S::kStatus, S::kEnterValues, S::kInventoryItem, S::kEnterSetup,
+               S::kPlayerInfo, S::kMapInfo, S::kSound, S::kSignal, S::kPlayerPosition,
+               S::kWeather, S::kStatus, S::kCharaAppear, S::kEnterEnd, S::kMessage,
+               S::kCharaAppear, S::kCharaAppear, S::kMapObjects}) {
     expected.push_back(id);
   }
   auto frames = c->Frames();
@@ -172,9 +178,9 @@ TEST_F(ZoneTest, EnteringSequenceInOrder) {
   Reader greeting(frames[28].payload);
   EXPECT_EQ(greeting.U8(), 3);
   EXPECT_EQ(greeting.U8(), 0);
-  EXPECT_EQ(greeting.LongStr(), "[Vornhal Ver.0.2.5]");
+  EXPECT_EQ(greeting.Str16(), "[Vornhal Ver.0.2.5]");
   // bob sees alice appear.
-  EXPECT_EQ(bob_conn->Ids(), (std::vector<uint8_t>{51}));
+  EXPECT_EQ(bob_conn->Ids(), (std::vector<sid>{sid::kCharaAppear}));
 
   EXPECT_TRUE(tc->Login);
   EXPECT_EQ(tc->Conn(), c.get());
@@ -230,7 +236,7 @@ TEST_F(ZoneTest, TakesOverFromTheMultiLogin) {
   TMultiServer multi("Multi", 1510);
   auto mconn = std::make_shared<RecordingConnection>();
   mconn->Data = new TMultiSession(&multi);
-  test::CapturedLog([&] { test::Feed(*mconn->Data, *mconn, Body(3).Str("gina").Str("pw").U8(0)); });
+  test::CapturedLog([&] { test::Feed(*mconn->Data, *mconn, Body(TMultiClientPacketId::kLogin).Str("gina").Str("pw").U8(0)); });
   ASSERT_EQ(tc->Conn(), mconn.get());
 
   auto zconn = Connect();
@@ -243,14 +249,14 @@ TEST_F(ZoneTest, TakesOverFromTheMultiLogin) {
 
 TEST_F(ZoneTest, HandlersNeedTheCharacterExceptQueries) {
   auto c = Connect();
-  EXPECT_THROW(Send(*c, Body(51).U8(1).U8(0).U8(0)), std::runtime_error);
-  EXPECT_THROW(Send(*c, Body(14).U8(0).Str("hello")), std::runtime_error);
+  EXPECT_THROW(Send(*c, Body(cid::kMove).U8(1).U8(0).U8(0)), std::runtime_error);
+  EXPECT_THROW(Send(*c, Body(cid::kChat).U8(0).Str("hello")), std::runtime_error);
   EXPECT_TRUE(c->Frames().empty());
-  Send(*c, Body(53).U32(0));
-  Send(*c, Body(61));
-  Send(*c, Body(68).U32(5));
+  Send(*c, Body(cid::kSignalRequest).U32(0));
+  Send(*c, Body(cid::kBattleMatchList));
+  Send(*c, Body(cid::kHPInfoRequest).U32(5));
   auto frames = c->Frames();
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{20, 10, 60}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kSignal, sid::kMessage, sid::kHPInfo}));
   EXPECT_EQ(frames[0].payload, PayloadOf(SSignalPacket(2)));
   EXPECT_EQ(frames[1].payload, PayloadOf(SMessagePacket(8, "今はバトルマッチリストが見られません。")));
   EXPECT_EQ(frames[2].payload, PayloadOf(SHPInfoPacket(5, nullptr)));
@@ -259,20 +265,20 @@ TEST_F(ZoneTest, HandlersNeedTheCharacterExceptQueries) {
 TEST_F(ZoneTest, StepsOffTheGridAndPortals) {
   TChara* tc = NewChara("hank", 43, 10);  // x 43 is the last column of the grid (Width 40)
   auto c = Enter(tc);
-  Send(*c, Body(51).U8(9).U8(200).U8(0));
-  Send(*c, Body(51).U8(1).U8(1).U8(0));  // east, off the grid
+  Send(*c, Body(cid::kMove).U8(9).U8(200).U8(0));
+  Send(*c, Body(cid::kMove).U8(1).U8(1).U8(0));  // east, off the grid
   EXPECT_EQ(tc->Point, (TMapPoint{43, 10}));
-  EXPECT_EQ(Ids(c->Frames()), (std::vector<uint8_t>{11, 11}));
+  EXPECT_EQ(Ids(c->Frames()), (std::vector<sid>{sid::kMoveAck, sid::kMoveAck}));
   EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SMoveAckPacket(*tc, 200)));
 
   c->Clear();
-  Send(*c, Body(51).U8(3).U8(2).U8(0));  // west
+  Send(*c, Body(cid::kMove).U8(3).U8(2).U8(0));  // west
   EXPECT_EQ(tc->Point, (TMapPoint{42, 10}));
   EXPECT_EQ(Listed(town->BlockAt(42, 10)->CList, tc), 1u);
 
   TChara* ivy = NewChara("ivy", 20, 19);
   auto ic = Enter(ivy);
-  Send(*ic, Body(51).U8(2).U8(3).U8(0));  // south into the portal's source area
+  Send(*ic, Body(cid::kMove).U8(2).U8(3).U8(0));  // south into the portal's source area
   EXPECT_EQ(ivy->Map, field);
   EXPECT_EQ(ivy->Point, (TMapPoint{30, 30}));
   EXPECT_EQ(ivy->Dir, 2);
@@ -287,16 +293,16 @@ TEST_F(ZoneTest, PathMoveKeepsTheBlockLists) {
   auto k = Enter(kim);
   c->Clear();
   k->Clear();
-  Send(*c, Body(84).U16(17).U16(10).U8(1).U8(2).U8(1).U8(1).U16(18).U16(10).U8(1));
+  Send(*c, Body(cid::kPathMove).U16(17).U16(10).U8(1).U8(2).U8(1).U8(1).U16(18).U16(10).U8(1));
   EXPECT_EQ(tc->Point, (TMapPoint{17, 10}));
   EXPECT_EQ(tc->NextPoint, (TMapPoint{18, 10}));
   EXPECT_EQ(Listed(town->BlockAt(10, 10)->CList, tc), 0u);
   EXPECT_EQ(Listed(town->BlockAt(17, 10)->CList, tc), 1u);
   EXPECT_TRUE(c->Frames().empty());
-  ASSERT_EQ(k->Ids(), (std::vector<uint8_t>{100}));
+  ASSERT_EQ(k->Ids(), (std::vector<sid>{sid::kPathMove}));
   EXPECT_EQ(k->Frames()[0].payload, PayloadOf(SPathMovePacket(*tc, {1, 1})));
 
-  Send(*c, Body(84).U16(500).U16(10).U8(1).U8(0).U16(501).U16(10).U8(1));
+  Send(*c, Body(cid::kPathMove).U16(500).U16(10).U8(1).U8(0).U16(501).U16(10).U8(1));
   EXPECT_EQ(tc->Point, (TMapPoint{17, 10}));
   EXPECT_EQ(Listed(town->BlockAt(17, 10)->CList, tc), 1u);
 }
@@ -305,23 +311,23 @@ TEST_F(ZoneTest, ChatAndWhispers) {
   TChara* tc = NewChara("lena", 10, 10);
   NewChara("offline", 5, 5);
   auto c = Enter(tc);
-  Send(*c, Body(14).U8(0).Str(""));
-  Send(*c, Body(14).U8(0).Str("@"));
-  Send(*c, Body(25).U8(0).Str("!1").Str("hi"));
+  Send(*c, Body(cid::kChat).U8(0).Str(""));
+  Send(*c, Body(cid::kChat).U8(0).Str("@"));
+  Send(*c, Body(cid::kWhisper).U8(0).Str("!1").Str("hi"));
   EXPECT_TRUE(c->Frames().empty());
-  Send(*c, Body(14).U8(2).Str("hello"));
-  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{13}));
+  Send(*c, Body(cid::kChat).U8(2).Str("hello"));
+  ASSERT_EQ(c->Ids(), (std::vector<sid>{sid::kChat}));
   EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SChatPacket(2, *tc, "hello")));
   c->Clear();
 
   auto whisper = [&](const std::string& to) {
     c->Clear();
-    Send(*c, Body(25).U8(0).Str(to).Str("hi"));
+    Send(*c, Body(cid::kWhisper).U8(0).Str(to).Str("hi"));
     std::vector<std::string> texts;
     for (const Frame& f : c->Frames()) {
       Reader r(f.payload);
       EXPECT_EQ(r.U8(), 0);
-      texts.push_back(r.LongStr());
+      texts.push_back(r.Str16());
     }
     return texts;
   };
@@ -345,7 +351,7 @@ TEST_F(ZoneTest, DisconnectLogsOutRevivesAndSaves) {
   EXPECT_EQ(tc->Conn(), nullptr);
   EXPECT_EQ(Listed(town->CList, tc), 0u);
   EXPECT_EQ(Listed(town->BlockAt(10, 10)->CList, tc), 0u);
-  EXPECT_EQ(n->Ids(), (std::vector<uint8_t>{14}));
+  EXPECT_EQ(n->Ids(), (std::vector<sid>{sid::kRemoveObject}));
   EXPECT_TRUE(std::filesystem::exists(root_ + "/save/mona.json"));
 
   auto idle = Connect();
@@ -368,6 +374,54 @@ TEST_F(ZoneTest, RevivalDueThirtySecondsAfterDeath) {
   EXPECT_FALSE(ReviveDue(tc, 30000));
 }
 
+// A death that no packet caused (as a monster's attack on the tick would) is revived by the
+// tick 30 s later, and the world's list of the dead is empty again afterwards.
+TEST_F(ZoneTest, ADeathOutsideAnyPacketIsRevivedByTheTick) {
+  TChara* tc = NewChara("tom", 10, 10);
+  TChara* near = NewChara("nils", 11, 11);
+  auto c = Enter(tc);
+  auto n = Enter(near);
+  server.Process(TickCount());  // a tick with nobody dead
+  tc->MaxHP = 40;
+  tc->DecHP(tc->HP + 5);
+  tc->Die();
+  ASSERT_TRUE(tc->IsDead);
+  EXPECT_EQ(DeadCharas(), std::vector<TChara*>{tc});
+  c->Clear();
+  n->Clear();
+
+  const uint32_t died = tc->DeadTime;
+  server.Process(died + kReviveDelay);
+  EXPECT_TRUE(tc->IsDead) << "revived before its time";
+  EXPECT_TRUE(c->Frames().empty());
+  server.Process(died + kReviveDelay + 1);
+  EXPECT_FALSE(tc->IsDead);
+  EXPECT_EQ(tc->HP, 40u);
+  EXPECT_TRUE(DeadCharas().empty());
+  EXPECT_EQ(c->Ids(), (std::vector<sid>{sid::kCharaAppear, sid::kStatus}));
+  EXPECT_EQ(n->Ids(), (std::vector<sid>{sid::kCharaAppear}));
+
+  c->Clear();
+  server.Process(died + 2 * kReviveDelay);
+  EXPECT_TRUE(c->Frames().empty());
+}
+
+TEST_F(ZoneTest, TheListOfTheDeadHoldsEachOnceAndForgetsTheRevivedAndTheDeleted) {
+  TChara* tc = NewChara("una", 10, 10);
+  TChara* gone = NewChara("vera", 12, 12);
+  tc->DecHP(tc->HP);
+  tc->DecHP(1);  // hit again while dead
+  gone->DecHP(gone->HP);
+  EXPECT_EQ(DeadCharas(), (std::vector<TChara*>{tc, gone}));
+  delete CharaList->Extract(gone);
+  EXPECT_EQ(DeadCharas(), std::vector<TChara*>{tc});
+  server.Process(TickCount());  // must not touch the deleted character
+  tc->Revive();
+  EXPECT_TRUE(DeadCharas().empty());
+  tc->Revive();
+  EXPECT_TRUE(DeadCharas().empty());
+}
+
 TEST_F(ZoneTest, UseAndChangeSlotVariants) {
   TChara* tc = NewChara("olga", 10, 10);
   auto c = Enter(tc);
@@ -375,67 +429,67 @@ TEST_F(ZoneTest, UseAndChangeSlotVariants) {
   tc->Inventory().Add(ItemDB->Find("stick1"), 1, false);  // slot 2
   TSession& s = *c->Data;
 
-  std::string log = LogOf(*c, Body(28).U8(1).U8(2).U8(0).U8(3).U16(1).U16(2).U16(3).U16(65535));
+  std::string log = LogOf(*c, Body(cid::kUse).U8(1).U8(2).U8(0).U8(3).U16(1).U16(2).U16(3).U16(65535));
   EXPECT_NE(log.find("CUsePacket: category 1 slot 2 invenType 0 type 3, 1, 2, 3, 65535\n"), std::string::npos) << log;
   EXPECT_EQ(s.ReadPosition(), s.RecvLength());
-  EXPECT_NE(LogOf(*c, Body(28).U8(1).U8(2).U8(0).U8(1).Str("メモ")).find("type 1, メモ\n"), std::string::npos);
-  EXPECT_NE(LogOf(*c, Body(28).U8(0).U8(1).U8(2).U8(8).U8(4).U8(5)).find("type 8, slotType 4 slot 5\n"), std::string::npos);
-  EXPECT_TRUE(LogOf(*c, Body(28).U8(1).U8(1).U8(0).U8(12)).empty());
-  EXPECT_TRUE(LogOf(*c, Body(28).U8(2).U8(1).U8(0).U8(5)).empty());
+  EXPECT_NE(LogOf(*c, Body(cid::kUse).U8(1).U8(2).U8(0).U8(1).Str("メモ")).find("type 1, メモ\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kUse).U8(0).U8(1).U8(2).U8(8).U8(4).U8(5)).find("type 8, slotType 4 slot 5\n"), std::string::npos);
+  EXPECT_TRUE(LogOf(*c, Body(cid::kUse).U8(1).U8(1).U8(0).U8(12)).empty());
+  EXPECT_TRUE(LogOf(*c, Body(cid::kUse).U8(2).U8(1).U8(0).U8(5)).empty());
   EXPECT_EQ(tc->Equipments().Count(), 0);
-  Send(*c, Body(28).U8(1).U8(1).U8(0).U8(5));
+  Send(*c, Body(cid::kUse).U8(1).U8(1).U8(0).U8(5));
   EXPECT_EQ(tc->Equipments().Count(), 1);
   EXPECT_TRUE(tc->Inventory().IsEmptySlot(1));
 
-  log = LogOf(*c, Body(48).U8(1).U8(1).U8(2).U8(6));
+  log = LogOf(*c, Body(cid::kChangeSlot).U8(1).U8(1).U8(2).U8(6));
   EXPECT_NE(log.find("CChangeSlotPacket: type 1 category 1, slot1 2, slot2 6\n"), std::string::npos) << log;
   EXPECT_TRUE(tc->Inventory().IsEmptySlot(6));
-  EXPECT_TRUE(LogOf(*c, Body(48).U8(0).U8(1).U8(2).U8(6)).empty());
+  EXPECT_TRUE(LogOf(*c, Body(cid::kChangeSlot).U8(0).U8(1).U8(2).U8(6)).empty());
   EXPECT_FALSE(tc->Inventory().IsEmptySlot(6));
-  EXPECT_NE(LogOf(*c, Body(48).U8(2).U8(1).U8(3).U32(70000)).find("type 2 category 1, slot 3, elemAlloc 70000\n"), std::string::npos);
-  EXPECT_NE(LogOf(*c, Body(48).U8(7).U8(9)).find("type 7 WeaponAlloc 9\n"), std::string::npos);
-  EXPECT_NE(LogOf(*c, Body(48).U8(8).U8(0).U8(1).U8(2).U8(5)).find("type 8 category 0, slot1 1, slot2 2, number 5\n"), std::string::npos);
-  EXPECT_NE(LogOf(*c, Body(48).U8(200)).find("CChangeSlotPacket: type 200\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kChangeSlot).U8(2).U8(1).U8(3).U32(70000)).find("type 2 category 1, slot 3, elemAlloc 70000\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kChangeSlot).U8(7).U8(9)).find("type 7 WeaponAlloc 9\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kChangeSlot).U8(8).U8(0).U8(1).U8(2).U8(5)).find("type 8 category 0, slot1 1, slot2 2, number 5\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kChangeSlot).U8(200)).find("CChangeSlotPacket: type 200\n"), std::string::npos);
 
   tc->Inventory().Add(ItemDB->Find("potion"), 10, false);  // slot 1
   tc->Inventory().Add(ItemDB->Find("stick1"), 1, false);    // slot 2
   tc->Inventory().Insert(3, std::make_unique<TItem>(ItemDB->Find("potion"), 2));
-  Send(*c, Body(48).U8(8).U8(1).U8(1).U8(3).U8(5));
+  Send(*c, Body(cid::kChangeSlot).U8(8).U8(1).U8(1).U8(3).U8(5));
   const TInventory& inv = tc->Inventory();
   EXPECT_EQ(inv.GetItem(inv.IndexOfSlot(3))->Item()->Count(), 7);
   EXPECT_EQ(inv.GetItem(inv.IndexOfSlot(1))->Item()->Count(), 5);
 
   c->Clear();
-  Send(*c, Body(8).U8(0).U8(2).U8(1).U8(1));  // kind 2: nothing
+  Send(*c, Body(cid::kDropItem).U8(0).U8(2).U8(1).U8(1));  // kind 2: nothing
   EXPECT_FALSE(inv.IsEmptySlot(1));
   EXPECT_TRUE(c->Frames().empty());
-  EXPECT_NE(LogOf(*c, Body(45).U8(1).U32(3).U32(4)).find("CItemShopPacket: type 1 value1 3 value2 4\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kItemShop).U8(1).U32(3).U32(4)).find("CItemShopPacket: type 1 value1 3 value2 4\n"), std::string::npos);
   EXPECT_TRUE(c->Frames().empty());
-  EXPECT_NE(LogOf(*c, Body(45).U8(2)).find("CItemShopPacket: type 2\n"), std::string::npos);
-  EXPECT_EQ(c->Ids(), (std::vector<uint8_t>{33}));
+  EXPECT_NE(LogOf(*c, Body(cid::kItemShop).U8(2)).find("CItemShopPacket: type 2\n"), std::string::npos);
+  EXPECT_EQ(c->Ids(), (std::vector<sid>{sid::kShopList}));
 }
 
 TEST_F(ZoneTest, NpcTalk) {
   TChara* tc = NewChara("pia", 10, 10);
   auto c = Enter(tc);
-  std::string log = LogOf(*c, Body(67).U8(1).U32(guide->ObjectID).U16(3));
+  std::string log = LogOf(*c, Body(cid::kObjectInfoRequest).U8(1).U32(guide->ObjectID).U16(3));
   EXPECT_NE(log.find("CObjectInfoRequestPacket: type 1 id " + std::to_string(guide->ObjectID) + " flags 3"), std::string::npos);
   TKeyValueList vars{{"UCOLOR", "16711935"}, {"MNAME", "ガイド"},      {"UBAL", "0"},
                      {"UAGOLD", "99998000"}, {"UABAL", "100000000"}, {"TILE", "16500"},
                      {"UGOLD", "2000"}};
-  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{68}));
+  ASSERT_EQ(c->Ids(), (std::vector<sid>{sid::kScript}));
   EXPECT_EQ(c->Frames()[0].payload,
             PayloadOf(SScriptDialogPacket("VornhalTest", guide->ObjectID, ScriptCRCs, vars)));
   c->Clear();
 
-  Send(*c, Body(67).U8(1).U32(statue->ObjectID).U16(0));
-  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{41}));
+  Send(*c, Body(cid::kObjectInfoRequest).U8(1).U32(statue->ObjectID).U16(0));
+  ASSERT_EQ(c->Ids(), (std::vector<sid>{sid::kEffect}));
   EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SEffectPacket(*statue, 238, 100)));
   c->Clear();
 
-  LogOf(*c, Body(67).U8(2).U32(guide->ObjectID).U16(0));
+  LogOf(*c, Body(cid::kObjectInfoRequest).U8(2).U32(guide->ObjectID).U16(0));
   EXPECT_TRUE(c->Frames().empty());
-  log = LogOf(*c, Body(67).U8(1).U32(lost->ObjectID).U16(0));
+  log = LogOf(*c, Body(cid::kObjectInfoRequest).U8(1).U32(lost->ObjectID).U16(0));
   EXPECT_NE(log.find("\"NoSuchScript\""), std::string::npos) << log;
   EXPECT_TRUE(c->Frames().empty());
 }
@@ -444,31 +498,31 @@ TEST_F(ZoneTest, MarketAndGuideScripts) {
   TChara* tc = NewChara("quin", 10, 10);
   tc->Glod = 4321;
   auto c = Enter(tc);
-  std::string log = LogOf(*c, Body(108).U8(1).Str("nMiAllMarket01").U32(77).U16(1).Str("TYPE").Str("BUY"));
+  std::string log = LogOf(*c, Body(cid::kScript).U8(1).Str("nMiAllMarket01").U32(77).U16(1).Str("TYPE").Str("BUY"));
   EXPECT_NE(log.find("CScriptPacket: code 1\n"), std::string::npos);
   EXPECT_NE(log.find("scriptName: nMiAllMarket01\n"), std::string::npos);
   EXPECT_NE(log.find("  TYPE=BUY\n"), std::string::npos);
   auto frames = c->Frames();
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{68, 68}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kScript, sid::kScript}));
   EXPECT_EQ(frames[0].payload, PayloadOf(SScriptEndPacket("nMiAllMarket01", 77)));
   Reader dialog(frames[1].payload);
   EXPECT_EQ(dialog.U8(), 1);
   EXPECT_EQ(dialog.U8(), 0);
-  std::string body = dialog.Raw(dialog.Left());
+  std::string body = dialog.Raw(dialog.Remaining());
   EXPECT_NE(body.find("\x05UGOLD\x04" "4321"), std::string::npos);
   EXPECT_NE(body.find("\x02K0\x06stick1"), std::string::npos);
   EXPECT_NE(body.find("\x0BGUILDPOINT0\x01" "0"), std::string::npos);
   c->Clear();
 
-  LogOf(*c, Body(108).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("U").Str("1").Str("I").Str("0"));
+  LogOf(*c, Body(cid::kScript).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("U").Str("1").Str("I").Str("0"));
   EXPECT_EQ(tc->Inventory().Count(), 0);
-  LogOf(*c, Body(108).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("I").Str("0").Str("U").Str("1"));
-  LogOf(*c, Body(108).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("I").Str("0").Str("U").Str("1"));
+  LogOf(*c, Body(cid::kScript).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("I").Str("0").Str("U").Str("1"));
+  LogOf(*c, Body(cid::kScript).U8(1).Str("nMiAllMarket01").U32(77).U16(2).Str("I").Str("0").Str("U").Str("1"));
   EXPECT_EQ(tc->Inventory().Count(), 2);  // one stick1 each time, never stacked
   EXPECT_EQ(tc->Glod, 4321u);
   c->Clear();
 
-  LogOf(*c, Body(108).U8(4).Str("ignored").U32(guide->ObjectID));
+  LogOf(*c, Body(cid::kScript).U8(4).Str("ignored").U32(guide->ObjectID));
   frames = c->Frames();
   ASSERT_FALSE(frames.empty());
   EXPECT_EQ(frames[0].payload, PayloadOf(SScriptEndPacket("VornhalTest", guide->ObjectID)));
@@ -480,36 +534,36 @@ TEST_F(ZoneTest, BoardsStatPointsAndMotions) {
   TChara* tc = NewChara("rita", 10, 10);
   auto c = Enter(tc);
   TSession& s = *c->Data;
-  EXPECT_NE(LogOf(*c, Body(124).U8(3)).find("CBulletinBoardPacket type 3\n"), std::string::npos);
-  EXPECT_NE(LogOf(*c, Body(124).U8(4).U8(9)).find("CBulletinBoardPacket type 4 index 9\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kBulletinBoard).U8(3)).find("CBulletinBoardPacket type 3\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kBulletinBoard).U8(4).U8(9)).find("CBulletinBoardPacket type 4 index 9\n"), std::string::npos);
   EXPECT_EQ(s.ReadPosition(), s.RecvLength());
-  EXPECT_NE(LogOf(*c, Body(114).U8(6)).find("CWebBoardPacket: type 6\n"), std::string::npos);
+  EXPECT_NE(LogOf(*c, Body(cid::kWebBoard).U8(6)).find("CWebBoardPacket: type 6\n"), std::string::npos);
   EXPECT_TRUE(c->Frames().empty());
 
   tc->StatPoint = 2;
   tc->STR = 255;
-  Send(*c, Body(71).U8(1));
-  Send(*c, Body(71).U8(3));
+  Send(*c, Body(cid::kStatUp).U8(1));
+  Send(*c, Body(cid::kStatUp).U8(3));
   EXPECT_EQ(tc->StatPoint, 2);
   EXPECT_TRUE(c->Frames().empty());
   uint8_t dex = tc->DEX;
-  Send(*c, Body(71).U8(2));
+  Send(*c, Body(cid::kStatUp).U8(2));
   EXPECT_EQ(tc->DEX, dex + 1);
   EXPECT_EQ(tc->StatPoint, 1);
-  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{8}));
+  ASSERT_EQ(c->Ids(), (std::vector<sid>{sid::kStatus}));
   EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SStatusPacket(*tc, 0x0060)));
   tc->StatPoint = 0;
   c->Clear();
-  Send(*c, Body(71).U8(2));
+  Send(*c, Body(cid::kStatUp).U8(2));
   EXPECT_TRUE(c->Frames().empty());
 
-  Send(*c, Body(29).U8(1).U8(10).U32(0));
+  Send(*c, Body(cid::kMotion).U8(1).U8(10).U32(0));
   auto frames = c->Frames();
-  ASSERT_EQ(Ids(frames), (std::vector<uint8_t>{41, 25}));
+  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kEffect, sid::kSound}));
   EXPECT_EQ(frames[0].payload, PayloadOf(SEffectPacket(*tc, 245, 100)));
   EXPECT_EQ(frames[1].payload, PayloadOf(SSoundPacket(57)));
   c->Clear();
-  Send(*c, Body(29).U8(0).U8(7).U32(0));
+  Send(*c, Body(cid::kMotion).U8(0).U8(7).U32(0));
   EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SMotionPacket(*tc, 7, 100)));
 }
 
@@ -518,12 +572,12 @@ TEST_F(ZoneTest, AttacksWithoutTargetOrOnAbsentCharacters) {
   TChara* away = NewChara("away", 11, 10);
   away->HP = away->MaxHP = 50;
   auto c = Enter(tc);
-  Send(*c, Body(19).U32(0));
-  ASSERT_EQ(c->Ids(), (std::vector<uint8_t>{26}));
+  Send(*c, Body(cid::kAttack).U32(0));
+  ASSERT_EQ(c->Ids(), (std::vector<sid>{sid::kMotion}));
   EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SMotionPacket(*tc, 4, 80)));
   c->Clear();
-  Send(*c, Body(19).U32(away->ObjectID));  // logged out: not in the world to be hit
-  Send(*c, Body(19).U32(4999999));         // no such mob
+  Send(*c, Body(cid::kAttack).U32(away->ObjectID));  // logged out: not in the world to be hit
+  Send(*c, Body(cid::kAttack).U32(4999999));         // no such mob
   EXPECT_TRUE(c->Frames().empty());
   EXPECT_EQ(away->HP, 50u);
 }

@@ -44,72 +44,38 @@ using TimePoint = Clock::time_point;
 
 constexpr uint16_t kClientVersion = 2850;
 
-// Server packet ids the bot reads.
-constexpr uint8_t kSVersionResult = 0;
-constexpr uint8_t kSResult = 2;
-constexpr uint8_t kSServerInfo = 3;
-constexpr uint8_t kSPlayerPosition = 4;
-constexpr uint8_t kSPlayerInfo = 5;
-constexpr uint8_t kSCharaMove = 6;
-constexpr uint8_t kSMoveAck = 11;
-constexpr uint8_t kSEnterEnd = 73;
-constexpr uint8_t kSGreeting = 126;
-
-// Client packet ids the bot sends.
-constexpr uint8_t kCVersion = 0;
-constexpr uint8_t kCCreateAccount = 2;
-constexpr uint8_t kCLogin = 3;
-constexpr uint8_t kCChat = 14;
-constexpr uint8_t kCZoneLogin = 16;
-constexpr uint8_t kCDirection = 17;
-constexpr uint8_t kCMove = 51;
+using SId = TServerPacketId;
+using MultiId = TMultiClientPacketId;
+using ZoneId = TZoneClientPacketId;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// Client payload writer (big-endian fields, str8 in code page 932).
+// A client packet: id and payload; Frame gives the whole frame, marker, length, id, seed byte
+// unless the id goes without, and the scrambled payload.
 class Out {
  public:
-  explicit Out(uint8_t id) : id_(id) {}
-  Out& U8(uint8_t v) { p_.push_back(v); return *this; }
-  Out& U16(uint16_t v) { p_.push_back(uint8_t(v >> 8)); p_.push_back(uint8_t(v)); return *this; }
-  Out& Str8(std::string_view utf8) {
-    std::string s = ToCP932(utf8);
-    if (s.size() > 255) s.resize(255);
-    p_.push_back(uint8_t(s.size()));
-    p_.insert(p_.end(), s.begin(), s.end());
-    return *this;
-  }
-  // The whole frame: marker, length, id, seed byte unless the id goes without, payload.
+  explicit Out(MultiId id) : id_(IdByte(id)) {}
+  explicit Out(ZoneId id) : id_(IdByte(id)) {}
+  Out& U8(uint8_t v) { p_.U8(v); return *this; }
+  Out& U16(uint16_t v) { p_.U16(v); return *this; }
+  Out& Str8(std::string_view utf8) { p_.Str8(utf8); return *this; }
   std::vector<uint8_t> Frame(uint8_t seed) const {
+    const std::vector<uint8_t>& payload = p_.Data();
     bool seeded = !ClientIdWithoutSeed(id_);
-    size_t body = 1 + (seeded ? 1 : 0) + p_.size();
-    std::vector<uint8_t> f;
-    f.reserve(3 + body);
-    f.push_back(0xAA);
-    f.push_back(uint8_t(body >> 8));
-    f.push_back(uint8_t(body));
-    f.push_back(id_);
-    if (seeded) f.push_back(seed);
-    size_t start = f.size();
-    f.insert(f.end(), p_.begin(), p_.end());
-    if (seeded) Scramble(f.data() + start, p_.size(), seed);
-    return f;
+    size_t body = 1 + (seeded ? 1 : 0) + payload.size();
+    TWireWriter f;
+    f.Data().reserve(3 + body);
+    f.U8(0xAA).U16(static_cast<uint16_t>(body)).U8(id_);
+    if (seeded) f.U8(seed);
+    size_t start = f.Size();
+    f.Bytes(payload);
+    if (seeded) Scramble(f.Data().data() + start, payload.size(), seed);
+    return f.Data();
   }
 
  private:
   uint8_t id_;
-  std::vector<uint8_t> p_;
-};
-
-// Bounds-checked reads of a received payload; a short payload reads as zeros and sets bad.
-struct In {
-  const uint8_t* p;
-  size_t n;
-  size_t pos = 0;
-  bool bad = false;
-  uint8_t U8() { if (pos + 1 > n) { bad = true; return 0; } return p[pos++]; }
-  uint16_t U16() { uint16_t hi = U8(); return uint16_t(hi << 8 | U8()); }
-  uint32_t U32() { uint32_t hi = U16(); return hi << 16 | U16(); }
+  TWireWriter p_;
 };
 
 enum class Phase { MultiGreeting, MultiVersion, MultiCreate, MultiLogin, MultiInfo, ZoneEnter,
@@ -165,7 +131,8 @@ class Bot : public std::enable_shared_from_this<Bot> {
   void Connect(uint16_t port);
   void Read();
   void WriteNext();
-  void OnFrame(uint8_t id, const uint8_t* payload, size_t size);
+  void OnFrame(TServerPacketId id, const uint8_t* payload, size_t size);
+  void Handle(TServerPacketId id, TWireReader& r);
   void Fail(const char* why);
 
   Driver& d_;
@@ -246,7 +213,7 @@ void Bot::Connect(uint16_t which) {
     socket.set_option(tcp::no_delay(true));
     Read();
     if (phase == Phase::ZoneEnter) {
-      Send(Out(kCZoneLogin).U8(0).Str8("").Str8(name));
+      Send(Out(ZoneId::kZoneLogin).U8(0).Str8("").Str8(name));
     }
   });
 }
@@ -304,15 +271,15 @@ void Bot::Read() {
     size_t pos = 0;
     while (in_.size() - pos >= 3) {
       if (in_[pos] != 0xAA) return Fail("bad marker");
-      size_t body = size_t(in_[pos + 1]) << 8 | in_[pos + 2];
+      size_t body = TWireReader(in_.data() + pos + 1, 2).U16();
       if (in_.size() - pos < 3 + body) break;
       uint8_t* b = in_.data() + pos + 3;
       pos += 3 + body;
       if (body == 0) return Fail("empty body");
       d_.CountFrame();
-      uint8_t id = b[0];
+      const auto id = static_cast<TServerPacketId>(b[0]);
       int before = gen_;
-      if (ServerIdWithoutSeed(id)) {
+      if (ServerIdWithoutSeed(b[0])) {
         OnFrame(id, b + 1, body - 1);
       } else if (body >= 2) {
         Scramble(b + 2, body - 2, b[1]);
@@ -328,45 +295,54 @@ void Bot::Read() {
   });
 }
 
-void Bot::OnFrame(uint8_t id, const uint8_t* payload, size_t size) {
-  In r{payload, size};
+void Bot::OnFrame(TServerPacketId id, const uint8_t* payload, size_t size) {
+  TWireReader r(payload, size);
+  try {
+    Handle(id, r);
+  } catch (const ReadPastEndError&) {
+    // A short answer on the way in fails the bot; a short report in the world is passed over.
+    if (phase != Phase::InWorld) Fail("short packet");
+  }
+}
+
+void Bot::Handle(TServerPacketId id, TWireReader& r) {
   switch (phase) {
     case Phase::MultiGreeting:
-      if (id != kSGreeting) return Fail("no greeting");
+      if (id != SId::kGreeting) return Fail("no greeting");
       ++login_got;
       phase = Phase::MultiVersion;
-      Send(Out(kCVersion).U16(kClientVersion));
+      Send(Out(MultiId::kVersion).U16(kClientVersion));
       return;
     case Phase::MultiVersion:
-      if (id != kSVersionResult) return;
+      if (id != SId::kVersionResult) return;
       ++login_got;
       if (r.U8() != 0) return Fail("version refused");
       if (d_.opt.create) {
         phase = Phase::MultiCreate;
-        Send(Out(kCCreateAccount).Str8(name).Str8(d_.opt.password).Str8(name).Str8("bot@localhost"));
+        Send(Out(MultiId::kCreateAccount).Str8(name).Str8(d_.opt.password).Str8(name).Str8("bot@localhost"));
       } else {
         phase = Phase::MultiLogin;
-        Send(Out(kCLogin).Str8(name).Str8(d_.opt.password).U8(0));
+        Send(Out(MultiId::kLogin).Str8(name).Str8(d_.opt.password).U8(0));
       }
       return;
     case Phase::MultiCreate: {
-      if (id != kSResult) return;
+      if (id != SId::kResult) return;
       ++login_got;
       uint8_t code = r.U8();
       // Code 4 for a name already taken lets a second run with --create reuse the accounts.
       if (code != 0 && code != 4) return Fail("create refused");
       phase = Phase::MultiLogin;
-      Send(Out(kCLogin).Str8(name).Str8(d_.opt.password).U8(0));
+      Send(Out(MultiId::kLogin).Str8(name).Str8(d_.opt.password).U8(0));
       return;
     }
     case Phase::MultiLogin:
-      if (id != kSResult) return;
+      if (id != SId::kResult) return;
       ++login_got;
       if (r.U8() != 0) return Fail("login refused");
       phase = Phase::MultiInfo;
       return;
     case Phase::MultiInfo: {
-      if (id != kSServerInfo) return;
+      if (id != SId::kServerInfo) return;
       ++login_got;
       phase = Phase::ZoneEnter;
       asio::error_code ec;
@@ -381,12 +357,12 @@ void Bot::OnFrame(uint8_t id, const uint8_t* payload, size_t size) {
       return;
     }
     case Phase::ZoneEnter:
-      if (id == kSPlayerInfo) {
+      if (id == SId::kPlayerInfo) {
         object_id = r.U32();
-      } else if (id == kSPlayerPosition) {
+      } else if (id == SId::kPlayerPosition) {
         x = home_x = r.U16();
         y = home_y = r.U16();
-      } else if (id == kSEnterEnd) {
+      } else if (id == SId::kEnterEnd) {
         ++login_got;
         phase = Phase::InWorld;
         entered = true;
@@ -394,14 +370,14 @@ void Bot::OnFrame(uint8_t id, const uint8_t* payload, size_t size) {
       }
       return;
     case Phase::InWorld:
-      if (id == kSMoveAck) {
+      if (id == SId::kMoveAck) {
         uint16_t ax = r.U16();
         uint16_t ay = r.U16();
         uint8_t s = r.U8();
-        if (!r.bad) d_.OnAck(*this, ax, ay, s);
-      } else if (id == kSCharaMove) {
+        d_.OnAck(*this, ax, ay, s);
+      } else if (id == SId::kCharaMove) {
         uint32_t mover = r.U32();
-        if (!r.bad) d_.OnCharaMove(*this, mover);
+        d_.OnCharaMove(*this, mover);
       }
       return;
     case Phase::Failed:
@@ -507,7 +483,7 @@ void Driver::StepRtt(Bot& b) {
   b.waiting_seq = b.seq;
   b.waiting_since = Clock::now();
   ++expected;
-  b.Send(Out(kCMove).U8(b.next_dir).U8(b.seq++).U8(0));
+  b.Send(Out(ZoneId::kMove).U8(b.next_dir).U8(b.seq++).U8(0));
   b.next_dir = b.next_dir == 1 ? 3 : 1;
 }
 
@@ -530,7 +506,7 @@ void Driver::TimedAction(Bot& b) {
     ++b.steps_sent;
     expected += static_cast<uint64_t>(neighbours) + 1;
     b.acks.push_back(PendingAck{b.seq, now});
-    b.Send(Out(kCMove).U8(b.next_dir).U8(b.seq++).U8(0));
+    b.Send(Out(ZoneId::kMove).U8(b.next_dir).U8(b.seq++).U8(0));
     b.next_dir = b.next_dir == 1 ? 3 : 1;
     return;
   }
@@ -544,12 +520,12 @@ void Driver::TimedAction(Bot& b) {
     else if (std::abs(dy) > 6) dir = dy > 0 ? 0 : 2;
     b.acks.push_back(PendingAck{b.seq, now});
     ++expected;
-    b.Send(Out(kCMove).U8(dir).U8(b.seq++).U8(0));
+    b.Send(Out(ZoneId::kMove).U8(dir).U8(b.seq++).U8(0));
   } else if (roll < 95) {
-    b.Send(Out(kCDirection).U8(static_cast<uint8_t>(rng() % 8)));
+    b.Send(Out(ZoneId::kDirection).U8(static_cast<uint8_t>(rng() % 8)));
     ++operations;
   } else {
-    b.Send(Out(kCChat).U8(0).Str8("hello from " + b.name));
+    b.Send(Out(ZoneId::kChat).U8(0).Str8("hello from " + b.name));
     ++operations;
   }
 }

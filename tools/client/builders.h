@@ -12,23 +12,6 @@
 
 namespace vornhal::client {
 
-// Client packet ids of the Multi server.
-namespace multi_id {
-inline constexpr uint8_t kVersion = 0, kCreateAccount = 2, kLogin = 3, kAppearance = 4,
-                         kTempData = 15, kRuleCheck = 16, kChangePassword = 38, kRuleRequest = 75,
-                         kServerList = 87, kWebRequest = 104, kScript = 108;
-}
-
-// Client packet ids of the Zone server.
-namespace zone_id {
-inline constexpr uint8_t kPickItem = 7, kDropItem = 8, kDropGlod = 9, kServerInfoRequest = 11,
-                         kChat = 14, kZoneLogin = 16, kDirection = 17, kAttack = 19, kWhisper = 25,
-                         kUse = 28, kMotion = 29, kUnequip = 31, kItemShop = 45, kChangeSlot = 48,
-                         kMove = 51, kSignalRequest = 53, kBattleMatchList = 61,
-                         kObjectInfoRequest = 67, kHPInfoRequest = 68, kStatUp = 71, kPathMove = 84,
-                         kIgnored = 101, kScript = 108, kWebBoard = 114, kBulletinBoard = 124;
-}
-
 using Variables = std::vector<std::pair<std::string, std::string>>;
 
 // ---- Multi server ----

@@ -50,7 +50,7 @@ class MultiClient {
 
  private:
   template <class T, class Parse>
-  std::optional<T> Ask(const OutPacket& p, uint8_t answer_id, Parse parse, Millis timeout) {
+  std::optional<T> Ask(const OutPacket& p, TServerPacketId answer_id, Parse parse, Millis timeout) {
     conn_.Send(p);
     auto f = conn_.WaitFor(answer_id, timeout);
     if (!f) return std::nullopt;
@@ -93,7 +93,7 @@ class ZoneClient {
 
   // Waits for a frame of this id and parses it.
   template <class Parse>
-  auto Expect(uint8_t id, Parse parse, Millis timeout = kDefaultTimeout)
+  auto Expect(TServerPacketId id, Parse parse, Millis timeout = kDefaultTimeout)
       -> std::optional<decltype(parse(std::declval<const Frame&>()))> {
     auto f = conn_.WaitFor(id, timeout);
     if (!f) return std::nullopt;

@@ -1,5 +1,7 @@
 #include "client/connection.h"
 
+#include "net/packet.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -96,7 +98,7 @@ uint8_t Connection::NextSeed() {
 }
 
 void Connection::Send(const OutPacket& packet) {
-  const bool seeded = !ClientToServerWithoutSeed(packet.id);
+  const bool seeded = !ClientIdWithoutSeed(packet.id);
   const uint8_t seed = seeded ? NextSeed() : 0;
   if (seeded) last_seed_ = seed;
   SendRaw(EncodeClientFrame(packet, seed, key_));
@@ -156,7 +158,7 @@ std::optional<Frame> Connection::Next(Millis timeout) {
   return f;
 }
 
-std::optional<Frame> Connection::WaitFor(uint8_t id, Millis timeout) {
+std::optional<Frame> Connection::WaitFor(TServerPacketId id, Millis timeout) {
   const auto deadline = Clock::now() + timeout;
   size_t scanned = 0;
   for (;;) {
@@ -171,7 +173,7 @@ std::optional<Frame> Connection::WaitFor(uint8_t id, Millis timeout) {
   }
 }
 
-std::vector<Frame> Connection::CollectUntil(uint8_t id, Millis timeout) {
+std::vector<Frame> Connection::CollectUntil(TServerPacketId id, Millis timeout) {
   const auto deadline = Clock::now() + timeout;
   size_t scanned = 0;
   for (;;) {

@@ -50,10 +50,10 @@ class Connection {
   // The next frame in arrival order (kept frames first), or nothing within the timeout.
   std::optional<Frame> Next(Millis timeout = kDefaultTimeout);
   // The first frame with this id; frames of other ids stay kept, in order, for later reads.
-  std::optional<Frame> WaitFor(uint8_t id, Millis timeout = kDefaultTimeout);
+  std::optional<Frame> WaitFor(TServerPacketId id, Millis timeout = kDefaultTimeout);
   // Every frame up to and including the first one with this id (kept frames first); empty if
   // that id did not arrive within the timeout (what arrived stays kept).
-  std::vector<Frame> CollectUntil(uint8_t id, Millis timeout = kDefaultTimeout);
+  std::vector<Frame> CollectUntil(TServerPacketId id, Millis timeout = kDefaultTimeout);
   // Everything kept plus everything that arrives until the line stays quiet for `quiet`.
   std::vector<Frame> Drain(Millis quiet = Millis(200));
   // True when the peer closes the connection within the timeout; frames that arrive are kept.

@@ -8,10 +8,10 @@ namespace vornhal::client {
 
 namespace {
 
-void ExpectId(const Frame& f, uint8_t id, const char* what) {
+void ExpectId(const Frame& f, TServerPacketId id, const char* what) {
   if (f.id != id) {
-    throw ProtocolError(std::string(what) + ": frame id " + std::to_string(f.id) + ", expected " +
-                        std::to_string(id));
+    throw ProtocolError(std::string(what) + ": frame id " + std::to_string(IdByte(f.id)) +
+                        ", expected " + std::to_string(IdByte(id)));
   }
 }
 
@@ -25,7 +25,7 @@ void ExpectValue(uint32_t got, uint32_t want, const char* what) {
 
 Greeting ParseGreeting(const Frame& f) {
   ExpectId(f, server_id::kGreeting, "greeting");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Greeting g;
   g.lead = r.U8();
   const auto rest = r.Rest();
@@ -35,7 +35,7 @@ Greeting ParseGreeting(const Frame& f) {
 
 VersionResult ParseVersionResult(const Frame& f) {
   ExpectId(f, server_id::kVersionResult, "SVersionResultPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   VersionResult v;
   v.kind = r.U8();
   if (v.kind == 0) {
@@ -60,7 +60,7 @@ VersionResult ParseVersionResult(const Frame& f) {
 
 Result ParseResult(const Frame& f) {
   ExpectId(f, server_id::kResult, "SResultPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Result res;
   res.code = r.U8();
   res.text = r.Str8();
@@ -70,7 +70,7 @@ Result ParseResult(const Frame& f) {
 
 ServerInfo ParseServerInfo(const Frame& f) {
   ExpectId(f, server_id::kServerInfo, "SServerInfoPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   ServerInfo s;
   s.raw_address = r.U32();
   s.address = ReversedAddressToText(s.raw_address);
@@ -88,7 +88,7 @@ ServerInfo ParseServerInfo(const Frame& f) {
 
 ServerList ParseServerList(const Frame& f) {
   ExpectId(f, server_id::kServerList, "SServerListPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   ServerList l;
   l.size = r.U16();
   l.compressed = r.Bytes(l.size);
@@ -106,7 +106,7 @@ ServerList ParseServerList(const Frame& f) {
     if (rc != Z_BUF_ERROR) throw ProtocolError("SServerListPacket: not a zlib stream");
   }
   l.crc32 = static_cast<uint32_t>(crc32(0L, l.raw.data(), static_cast<uInt>(l.raw.size())));
-  PayloadReader e(l.raw);
+  TWireReader e(l.raw);
   const uint8_t count = e.U8();
   for (uint8_t i = 0; i < count; ++i) {
     ServerListEntry entry;
@@ -126,7 +126,7 @@ ServerList ParseServerList(const Frame& f) {
 
 Rule ParseRule(const Frame& f) {
   ExpectId(f, server_id::kRule, "SRulePacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Rule rule;
   rule.kind = r.U8();
   if (rule.kind == 0) {
@@ -141,7 +141,7 @@ Rule ParseRule(const Frame& f) {
 
 TempData ParseTempData(const Frame& f) {
   ExpectId(f, server_id::kTempData, "STempDataPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   TempData t;
   t.kind = r.U8();
   ExpectValue(r.U8(), 1, "STempDataPacket second byte");
@@ -159,7 +159,7 @@ TempData ParseTempData(const Frame& f) {
 
 ScriptPacket ParseScript(const Frame& f) {
   ExpectId(f, server_id::kScript, "SScriptPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   ScriptPacket s;
   ExpectValue(r.U8(), 1, "SScriptPacket first byte");
   s.code = r.U8();
@@ -202,7 +202,7 @@ ScriptPacket ParseScript(const Frame& f) {
 
 Web ParseWeb(const Frame& f) {
   ExpectId(f, server_id::kWeb, "SWebPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Web w;
   w.kind = r.U8();
   w.text = r.Str8();
@@ -213,7 +213,7 @@ Web ParseWeb(const Frame& f) {
 
 Message ParseMessage(const Frame& f) {
   ExpectId(f, server_id::kMessage, "SMessagePacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Message m;
   m.type = r.U8();
   if (m.type == 3) ExpectValue(r.U8(), 0, "SMessagePacket reserved byte");
@@ -224,7 +224,7 @@ Message ParseMessage(const Frame& f) {
 
 Chat ParseChat(const Frame& f) {
   ExpectId(f, server_id::kChat, "SChatPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Chat c;
   c.type = r.U8();
   c.speaker_id = r.U32();
@@ -244,7 +244,7 @@ Chat ParseChat(const Frame& f) {
 
 CharaAppear ParseCharaAppear(const Frame& f) {
   ExpectId(f, server_id::kCharaAppear, "SCharaAppearPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   CharaAppear a;
   a.x = r.U16();
   a.y = r.U16();
@@ -298,7 +298,7 @@ CharaAppear ParseCharaAppear(const Frame& f) {
 
 PlayerInfo ParsePlayerInfo(const Frame& f) {
   ExpectId(f, server_id::kPlayerInfo, "SPlayerInfoPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   PlayerInfo p;
   p.id = r.U32();
   p.sex = r.U8();
@@ -319,7 +319,7 @@ PlayerInfo ParsePlayerInfo(const Frame& f) {
 
 CharaMove ParseCharaMove(const Frame& f) {
   ExpectId(f, server_id::kCharaMove, "SCharaMovePacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   CharaMove m;
   m.id = r.U32();
   m.x = r.U16();
@@ -330,7 +330,7 @@ CharaMove ParseCharaMove(const Frame& f) {
 
 MoveAck ParseMoveAck(const Frame& f) {
   ExpectId(f, server_id::kMoveAck, "SMoveAckPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   MoveAck m;
   m.x = r.U16();
   m.y = r.U16();
@@ -341,7 +341,7 @@ MoveAck ParseMoveAck(const Frame& f) {
 
 uint32_t ParseRemoveObject(const Frame& f) {
   ExpectId(f, server_id::kRemoveObject, "SRemoveObjectPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   uint32_t id = r.U32();
   r.ExpectEnd("SRemoveObjectPacket");
   return id;
@@ -349,7 +349,7 @@ uint32_t ParseRemoveObject(const Frame& f) {
 
 std::vector<MapObject> ParseMapObjects(const Frame& f) {
   ExpectId(f, server_id::kMapObjects, "SMapObjectsPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   const uint16_t count = r.U16();
   std::vector<MapObject> out;
   for (uint16_t i = 0; i < count; ++i) {
@@ -394,7 +394,7 @@ std::vector<MapObject> ParseMapObjects(const Frame& f) {
 
 Direction ParseDirection(const Frame& f) {
   ExpectId(f, server_id::kDirection, "SDirectionPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Direction d;
   d.id = r.U32();
   d.dir = r.U8();
@@ -404,7 +404,7 @@ Direction ParseDirection(const Frame& f) {
 
 PlayerPosition ParsePlayerPosition(const Frame& f) {
   ExpectId(f, server_id::kPlayerPosition, "SPlayerPositionPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   PlayerPosition p;
   p.x = r.U16();
   p.y = r.U16();
@@ -416,7 +416,7 @@ PlayerPosition ParsePlayerPosition(const Frame& f) {
 
 MapInfo ParseMapInfo(const Frame& f) {
   ExpectId(f, server_id::kMapInfo, "SMapInfoPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   MapInfo m;
   m.id = r.U16();
   r.Skip(4);
@@ -429,7 +429,7 @@ MapInfo ParseMapInfo(const Frame& f) {
 
 Status ParseStatus(const Frame& f) {
   ExpectId(f, server_id::kStatus, "SStatusPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Status s;
   s.sub_kind = r.U8();
   s.sections = r.U16();
@@ -499,7 +499,7 @@ Status ParseStatus(const Frame& f) {
 
 InventoryItem ParseInventoryItem(const Frame& f) {
   ExpectId(f, server_id::kInventoryItem, "SInventoryItemPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   InventoryItem it;
   ExpectValue(r.U8(), 1, "SInventoryItemPacket first byte");
   it.slot = r.U8();
@@ -526,7 +526,7 @@ InventoryItem ParseInventoryItem(const Frame& f) {
 
 uint8_t ParseInventoryClear(const Frame& f) {
   ExpectId(f, server_id::kInventoryClear, "SInventoryClearPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   ExpectValue(r.U8(), 1, "SInventoryClearPacket first byte");
   const uint8_t slot = r.U8();
   r.U8();
@@ -536,7 +536,7 @@ uint8_t ParseInventoryClear(const Frame& f) {
 
 EquipItem ParseEquipItem(const Frame& f) {
   ExpectId(f, server_id::kEquipItem, "SEquipItemPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   EquipItem e;
   e.slot = r.U8();
   e.icon = r.U16();
@@ -552,7 +552,7 @@ EquipItem ParseEquipItem(const Frame& f) {
 Effect ParseEffect(const Frame& f) {
   ExpectId(f, server_id::kEffect, "SEffectPacket");
   if (f.payload.empty()) throw ProtocolError("SEffectPacket: empty payload");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Effect e;
   e.at_position = f.payload.back() == 1;
   r.U8();
@@ -572,7 +572,7 @@ Effect ParseEffect(const Frame& f) {
 
 Attack ParseAttack(const Frame& f) {
   ExpectId(f, server_id::kAttack, "SAttackPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Attack a;
   a.attacker = r.U32();
   a.target = r.U32();
@@ -597,7 +597,7 @@ Attack ParseAttack(const Frame& f) {
 
 HPInfo ParseHPInfo(const Frame& f) {
   ExpectId(f, server_id::kHPInfo, "SHPInfoPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   HPInfo h;
   h.id = r.U32();
   h.kind = r.U8();
@@ -611,7 +611,7 @@ HPInfo ParseHPInfo(const Frame& f) {
 
 Motion ParseMotion(const Frame& f) {
   ExpectId(f, server_id::kMotion, "SMotionPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Motion m;
   m.id = r.U32();
   m.motion = r.U8();
@@ -623,7 +623,7 @@ Motion ParseMotion(const Frame& f) {
 
 Skill ParseSkill(const Frame& f) {
   ExpectId(f, server_id::kSkill, "SSkillPacket");
-  PayloadReader r(f.payload);
+  TWireReader r(f.payload);
   Skill s;
   s.kind = r.U8();
   r.U8();

@@ -12,20 +12,8 @@
 
 namespace vornhal::client {
 
-// Server packet ids, Multi and Zone (ids 3, 68 and 104 are used by both).
-namespace server_id {
-inline constexpr uint8_t kVersionResult = 0, kResult = 2, kServerInfo = 3, kPlayerPosition = 4,
-                         kPlayerInfo = 5, kCharaMove = 6, kMapObjects = 7, kStatus = 8,
-                         kMessage = 10, kMoveAck = 11, kMobMove = 12, kChat = 13,
-                         kRemoveObject = 14, kInventoryItem = 15, kInventoryClear = 16,
-                         kDirection = 17, kAttack = 19, kSignal = 20, kMapInfo = 21, kSound = 25,
-                         kMotion = 26, kWeather = 31, kEnterSetup = 32, kShopList = 33,
-                         kTempData = 24, kLevelUp = 39, kEffect = 41, kShopWindow = 47,
-                         kCharaAppear = 51, kEquipItem = 55, kEquipClear = 56, kHPInfo = 60,
-                         kScript = 68, kEnterEnd = 73, kServerList = 86, kDie = 95,
-                         kRule = 96, kSkill = 98, kPathMove = 100, kWeb = 104,
-                         kEnterValues = 115, kGreeting = 126;
-}
+// Server packet ids, Multi and Zone.
+using server_id = TServerPacketId;
 
 // ---- Multi server ----
 struct Greeting {
