@@ -45,7 +45,6 @@ class TUnhurriedWrites {
   ~TUnhurriedWrites();
   TUnhurriedWrites(const TUnhurriedWrites&) = delete;
   TUnhurriedWrites& operator=(const TUnhurriedWrites&) = delete;
-  static bool Active();
 
  private:
   bool outer_;

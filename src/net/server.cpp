@@ -284,7 +284,6 @@ TUnhurriedWrites::TUnhurriedWrites() : outer_(!unhurried_writes) { unhurried_wri
 TUnhurriedWrites::~TUnhurriedWrites() {
   if (outer_) unhurried_writes = false;
 }
-bool TUnhurriedWrites::Active() { return unhurried_writes; }
 
 // Shared with the handlers in flight, so a late completion never touches freed state.
 struct TServer::Impl : std::enable_shared_from_this<TServer::Impl> {
