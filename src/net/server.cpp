@@ -71,11 +71,12 @@ constexpr size_t kKeptSendBuffer = 4096;
 // for it before them; after a quiet window the waiting bytes go at once.
 constexpr auto kFlushWindow = std::chrono::microseconds(4000);
 constexpr auto kMaxFlushWindow = std::chrono::microseconds(20000);
-// Unhurried writes (messages to everyone) wait for a flusher of their own with a longer
-// window, so that while thousands log in at once each connection gets their welcomes in a few
-// sends a second instead of fifty. A connection with an unhurried write waiting that is
-// written to in the normal way goes out with the normal window, everything queued included.
-constexpr auto kUnhurriedFlushWindow = std::chrono::microseconds(50000);
+// Unhurried writes (messages to everyone) wait for a flusher of their own whose window may
+// grow far longer: on a quiet server it is the normal window, but while thousands log in at
+// once (a run then sends to thousands) each connection gets their welcomes in a few sends a
+// second instead of fifty. A connection with an unhurried write waiting that is written to in
+// the normal way goes out with the normal window, everything queued included.
+constexpr auto kUnhurriedFlushWindow = kFlushWindow;
 constexpr auto kMaxUnhurriedFlushWindow = std::chrono::microseconds(200000);
 
 // The one process-wide io_context, run by a small pool while any server is open.
