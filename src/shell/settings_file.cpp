@@ -1,7 +1,11 @@
 #include "shell/settings_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 
 #include "platform/files.h"
@@ -133,20 +137,30 @@ void LoadSettings(const std::string& path) {
 void SaveSettings(const std::string& path) {
   std::string text = WriteSettingsText(ReadFile(path).value_or(""));
   // Written beside the file and renamed over it, so a failed write never leaves half a file.
+  // The new file keeps the old one's permissions (an operator who made it private keeps it
+  // private); a new file that holds the admin token is readable by its owner only.
+  mode_t mode = AdminServerSettings.Token.empty() ? 0666 : 0600;
+  struct stat st {};
+  const bool existed = ::stat(path.c_str(), &st) == 0;
+  if (existed) mode = st.st_mode & 07777;
   std::string temp = path + ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      std::remove(temp.c_str());
-      throw std::runtime_error("設定ファイルを書き込めません: " + path);
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+  auto fail = [&] {
     std::remove(temp.c_str());
     throw std::runtime_error("設定ファイルを書き込めません: " + path);
+  };
+  ::unlink(temp.c_str());  // a stale one may have other permissions
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, existed ? 0600 : mode);
+  if (fd < 0) fail();
+  bool ok = !existed || ::fchmod(fd, mode) == 0;
+  for (size_t done = 0; ok && done < text.size();) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
   }
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) fail();
+  if (std::rename(temp.c_str(), path.c_str()) != 0) fail();
 }
 
 }  // namespace vornhal

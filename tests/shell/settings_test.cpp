@@ -1,5 +1,6 @@
 // The INI editor and the settings file rules.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -181,6 +182,34 @@ TEST_F(SettingsTest, LoadCreatesOrRewritesTheFile) {
   EXPECT_FALSE(FileExists(path + ".tmp"));
 
   EXPECT_THROW(SaveSettings(dir + "/missing-folder/vornhal.ini"), std::runtime_error);
+  std::filesystem::remove_all(dir);
+}
+
+// The file may hold the admin token: a rewrite never makes it readable by more users than
+// before, and a new file with a token is its owner's alone.
+TEST_F(SettingsTest, RewritesKeepPermissionsAndANewFileWithATokenIsPrivate) {
+  std::string dir = std::filesystem::temp_directory_path() / "vornhal-settings-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  auto mode_of = [](const std::string& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 0777;
+  };
+  const std::string kept = dir + "/kept.ini";
+  std::ofstream(kept) << "[AdminServer]\nToken=secret-token-value\n";
+  ASSERT_EQ(::chmod(kept.c_str(), 0640), 0);
+  LoadSettings(kept);
+  EXPECT_EQ(AdminServerSettings.Token, "secret-token-value");
+  EXPECT_EQ(mode_of(kept), 0640u);
+  EXPECT_NE(ReadFile(kept).value_or("").find("Token=secret-token-value"), std::string::npos);
+
+  const std::string fresh = dir + "/fresh.ini";
+  SaveSettings(fresh);  // the token read above is still set
+  EXPECT_EQ(mode_of(fresh), 0600u);
+  AdminServerSettings.Token.clear();
+  const std::string plain = dir + "/plain.ini";
+  SaveSettings(plain);
+  EXPECT_EQ(mode_of(plain) & 0600, 0600u);
   std::filesystem::remove_all(dir);
 }
 
