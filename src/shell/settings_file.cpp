@@ -134,15 +134,17 @@ void LoadSettings(const std::string& path) {
   SaveSettings(path);
 }
 
-void SaveSettings(const std::string& path) {
+void SaveSettings(const std::string& path, bool make_private) {
   std::string text = WriteSettingsText(ReadFile(path).value_or(""));
   // Written beside the file and renamed over it, so a failed write never leaves half a file.
   // The new file keeps the old one's permissions (an operator who made it private keeps it
-  // private); a new file that holds the admin token is readable by its owner only.
+  // private); a new file that holds the admin token is readable by its owner only, and so is
+  // one the caller is making private.
   mode_t mode = AdminServerSettings.Token.empty() ? 0666 : 0600;
   struct stat st {};
   const bool existed = ::stat(path.c_str(), &st) == 0;
   if (existed) mode = st.st_mode & 07777;
+  if (make_private) mode &= ~mode_t{077};
   std::string temp = path + ".tmp";
   auto fail = [&] {
     std::remove(temp.c_str());

@@ -9,7 +9,9 @@ namespace vornhal {
 // saves them. Throws std::runtime_error when the file cannot be written.
 void LoadSettings(const std::string& path);
 // Writes every setting, in order, keeping what else the file holds; removes obsolete keys.
-void SaveSettings(const std::string& path);
+// The file keeps its permissions; make_private (the file now holds a secret it did not hold)
+// takes away those of the group and others.
+void SaveSettings(const std::string& path, bool make_private = false);
 
 // The same two steps on the text of a file, for callers that hold it in memory.
 void ReadSettingsText(const std::string& text);

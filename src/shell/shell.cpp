@@ -98,7 +98,8 @@ struct TTickTimer {
 void EnsureAdminToken(const std::string& settings_path) {
   if (!AdminServerSettings.Token.empty()) return;
   AdminServerSettings.Token = NewAdminToken();
-  SaveSettings(settings_path);
+  // The file now holds the key to the operator's API: only its owner may read it.
+  SaveSettings(settings_path, true);
   LogFmt("[Admin] 管理APIのトークンを生成しました: %s の [AdminServer] Token", settings_path);
 }
 

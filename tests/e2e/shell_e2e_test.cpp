@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <sstream>
@@ -145,6 +146,21 @@ TEST(ShellE2E, TheSettingsFileIsCreatedWithDefaults) {
                      expected.size() - 1),
             std::string::npos)
       << ini;
+}
+
+// The server generates the admin token into a file that had none: the file then holds a secret
+// and only its owner may read it.
+TEST(ShellE2E, AGeneratedAdminTokenMakesTheSettingsFilePrivate) {
+  ServerProcess::Options o = Sample();
+  o.start = false;
+  ServerProcess server(o);  // its settings file holds no token
+  ASSERT_EQ(::chmod(server.IniPath().c_str(), 0644), 0);
+  ASSERT_TRUE(server.Start()) << server.Log();
+  EXPECT_TRUE(server.WaitForLog("管理APIのトークンを生成しました", 5000)) << server.Log();
+  struct stat st {};
+  ASSERT_EQ(::stat(server.IniPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_NE(ServerProcess::ReadText(server.IniPath()).find("Token="), std::string::npos);
 }
 
 TEST(ShellE2E, PriorityOutOfRangeIsRewrittenAndObsoleteKeysGo) {

@@ -210,6 +210,11 @@ TEST_F(SettingsTest, RewritesKeepPermissionsAndANewFileWithATokenIsPrivate) {
   const std::string plain = dir + "/plain.ini";
   SaveSettings(plain);
   EXPECT_EQ(mode_of(plain) & 0600, 0600u);
+  // A token generated for a file that had none: the file becomes private.
+  ASSERT_EQ(::chmod(plain.c_str(), 0664), 0);
+  AdminServerSettings.Token = "generated";
+  SaveSettings(plain, true);
+  EXPECT_EQ(mode_of(plain), 0600u);
   std::filesystem::remove_all(dir);
 }
 
