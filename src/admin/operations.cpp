@@ -89,7 +89,7 @@ template <typename Fn>
 void ForEachCharaInWorld(Fn&& fn) {
   if (ZoneServer == nullptr) return;
   ZoneServer->ForEachConnection([&](TConnection& context) {
-    const TSession* session = context.Data;
+    const TSession* session = context.Data.get();
     if (session == nullptr) return;
     TChara* tc = session->Chara();
     if (tc == nullptr || !tc->Login) return;

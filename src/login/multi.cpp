@@ -183,7 +183,7 @@ void TMultiServer::DoConnect(TConnection& context) {
 void TMultiServer::DoDisconnect(TConnection& context) {
   {
     TWorldGuard guard;
-    TSession* session = context.Data;
+    TSession* session = context.Data.get();
     if (auto* multi = dynamic_cast<TMultiSession*>(session)) multi->CancelPending();
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
     // A character that has meanwhile entered the world on the Zone server belongs to that

@@ -13,7 +13,11 @@ class TSession;
 
 class TConnection {
  public:
-  virtual ~TConnection() = default;
+  TConnection();
+  // Frees the session if it still has one.
+  virtual ~TConnection();
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
   // The peer's IPv4 address as dotted text.
   virtual std::string PeerIP() const = 0;
   // False once the connection is closed or closing.
@@ -29,8 +33,9 @@ class TConnection {
   // Asks the connection to close; its disconnect handling runs later on its own worker.
   virtual void Close() = 0;
 
-  // The connection's session, from creation to disconnect.
-  TSession* Data = nullptr;
+  // The connection's session, from creation to disconnect. The server frees it under the world
+  // lock once the disconnect handling has run (a character's logout and save come first).
+  std::unique_ptr<TSession> Data;
 };
 
 using TContextPtr = std::shared_ptr<TConnection>;

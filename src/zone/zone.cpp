@@ -28,7 +28,7 @@ std::unique_ptr<TSession> TZoneServer::CreateSession() {
 void TZoneServer::DoDisconnect(TConnection& context) {
   {
     TWorldGuard guard;
-    if (auto* session = dynamic_cast<TZoneSession*>(context.Data)) {
+    if (auto* session = dynamic_cast<TZoneSession*>(context.Data.get())) {
       try {
         session->Logout(context);
       } catch (const std::exception& e) {
@@ -183,7 +183,7 @@ void TZoneSession::ZoneLogin(TConnection& context) {
   }
   TConnection* other = tc->Conn();
   if (tc->Login && other != nullptr && other != &context) {
-    auto* other_session = dynamic_cast<TZoneSession*>(other->Data);
+    auto* other_session = dynamic_cast<TZoneSession*>(other->Data.get());
     if (other_session != nullptr && other_session->Chara() == tc) {
       if (other->Connected()) {
         refuse("既に別の接続でゲーム中です");
@@ -372,7 +372,7 @@ void TZoneSession::Whisper(TConnection& context) {
   // the world yet, and its connection is no Zone connection.
   TConnection* target_conn = target->Conn();
   bool in_world = target->Login && target_conn != nullptr &&
-                  dynamic_cast<TZoneSession*>(target_conn->Data) != nullptr &&
+                  dynamic_cast<TZoneSession*>(target_conn->Data.get()) != nullptr &&
                   target_conn->Data->Chara() == target;
   if (!in_world) {
     SMessagePacket(0, Format("ログインしていないキャラクターです (%s)", text)).SendTo(&context);

@@ -127,8 +127,7 @@ class MultiTest : public ::testing::Test {
   }
   void TearDown() override {
     for (auto& c : conns_) {
-      delete c->Data;
-      c->Data = nullptr;
+      c->Data.reset();
     }
     FreeDatabase();
     std::filesystem::remove_all(root_);
@@ -137,7 +136,7 @@ class MultiTest : public ::testing::Test {
 
   std::shared_ptr<RecordingConnection> Connect(const std::string& ip) {
     auto c = std::make_shared<RecordingConnection>(ip);
-    c->Data = new TMultiSession(&server);
+    c->Data = std::make_unique<TMultiSession>(&server);
     conns_.push_back(c);
     return c;
   }

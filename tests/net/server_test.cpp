@@ -39,6 +39,9 @@ struct Journal {
   int connects = 0;
   int disconnects = 0;
   int sessions_alive = 0;
+  // Disconnect handlers that found the session still there before the base handling, and
+  // gone after it.
+  int sessions_held_through_disconnect = 0;
   std::vector<std::string> exceptions;
 
   template <typename Pred>
@@ -96,8 +99,21 @@ class TestServer : public TServer {
     journal_->Notify([this] { ++journal_->connects; });
   }
   void DoDisconnect(TConnection& context) override {
+    bool before = false;
+    {
+      TWorldGuard lock;
+      before = context.Data != nullptr;
+    }
     TServer::DoDisconnect(context);
-    journal_->Notify([this] { ++journal_->disconnects; });
+    bool after = false;
+    {
+      TWorldGuard lock;
+      after = context.Data != nullptr;
+    }
+    journal_->Notify([&] {
+      ++journal_->disconnects;
+      if (before && !after) ++journal_->sessions_held_through_disconnect;
+    });
   }
   void DoException(TConnection& context, const std::string& message) override {
     journal_->Notify([&] { journal_->exceptions.push_back(message); });
@@ -325,6 +341,8 @@ TEST_F(ServerTest, DisconnectFreesTheSessionAndLeavesTheList) {
   EXPECT_EQ(server_->UserCount(), 0);
   std::lock_guard<std::mutex> lock(journal_.mutex);
   EXPECT_EQ(journal_.sessions_alive, 0);
+  // A server's own disconnect handling (a character's logout and save) still finds the session.
+  EXPECT_EQ(journal_.sessions_held_through_disconnect, 2);
   EXPECT_TRUE(journal_.exceptions.empty());
 }
 

@@ -80,8 +80,7 @@ class ZoneTest : public ::testing::Test {
         TChara* tc = c->Data->Chara();
         tc->Map->DeleteChara(tc);
       }
-      delete c->Data;
-      c->Data = nullptr;
+      c->Data.reset();
     }
     FreeDatabase();
     std::filesystem::remove_all(root_);
@@ -115,7 +114,7 @@ class ZoneTest : public ::testing::Test {
   }
   std::shared_ptr<RecordingConnection> Connect(const std::string& ip = "127.0.0.1") {
     auto c = std::make_shared<RecordingConnection>(ip);
-    c->Data = new TZoneSession(&server);
+    c->Data = std::make_unique<TZoneSession>(&server);
     conns_.push_back(c);
     return c;
   }
@@ -235,7 +234,7 @@ TEST_F(ZoneTest, TakesOverFromTheMultiLogin) {
   tc->Pass = PasswordDigest("pw");
   TMultiServer multi("Multi", 1510);
   auto mconn = std::make_shared<RecordingConnection>();
-  mconn->Data = new TMultiSession(&multi);
+  mconn->Data = std::make_unique<TMultiSession>(&multi);
   test::CapturedLog([&] { test::Feed(*mconn->Data, *mconn, Body(TMultiClientPacketId::kLogin).Str("gina").Str("pw").U8(0)); });
   ASSERT_EQ(tc->Conn(), mconn.get());
 

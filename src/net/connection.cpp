@@ -1,0 +1,11 @@
+#include "net/connection.h"
+
+#include "net/session.h"
+
+namespace vornhal {
+
+TConnection::TConnection() = default;
+
+TConnection::~TConnection() = default;
+
+}  // namespace vornhal
