@@ -53,7 +53,7 @@ struct World {
       tc->FName.insert(tc->FName.begin(), 'c');
       CharaList->Add(tc);
       tc->Context = std::make_shared<DiscardingConnection>();
-      tc->Login = true;
+      tc->Login = TLoginState::kInWorld;
       tc->Point = TMapPoint{static_cast<uint16_t>(cell(random)), static_cast<uint16_t>(cell(random))};
       this->map->AddChara(tc);
       all.push_back(tc);

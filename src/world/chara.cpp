@@ -172,7 +172,7 @@ void TChara::IncGlod(uint32_t value) {
   if (Glod < kMaxGlod) {
     Glod = value > kMaxGlod - Glod ? kMaxGlod : Glod + value;
   }
-  if (Login) {
+  if (LoggedIn()) {
     SStatusPacket(*this, kStatusMoney).SendTo(Conn());
     Tell(Format("%uグロッドを手に入れました", value));
   }
@@ -183,7 +183,7 @@ void TChara::Revive() {
   Unlist(this);
   CalcStatus();
   Mode = 0;
-  if (Login) {
+  if (LoggedIn()) {
     SCharaAppearPacket(*this).SendToBlock(this, true);
     SStatusPacket(*this, kStatusPoints).SendTo(Conn());
   }
@@ -209,7 +209,7 @@ void TChara::DropGlod(uint32_t value) {
   if (!Map->AddItem(dropped.get())) return;  // nowhere to lie: the money stays with the character
   TDroppedItem* on_ground = dropped.release();  // the map owns it now
   Glod -= amount;
-  if (Login) {
+  if (LoggedIn()) {
     SMapObjectsPacket(std::vector<const TMapObject*>{on_ground}).SendToBlock(this, true);
     SStatusPacket(*this, kStatusMoney).SendTo(Conn());
   }

@@ -18,6 +18,10 @@ inline constexpr uint32_t kMaxGlod = 500000000;
 // The map every new character starts on.
 inline constexpr uint16_t kStartMapID = 10055;
 
+// Where a character is logged in: nowhere, on the Multi server only (from its login there to
+// its entry into the world), or in the world on the Zone server.
+enum class TLoginState : uint8_t { kOffline, kOnMulti, kInWorld };
+
 class TChara : public TActionObject {
  public:
   // Defaults of a new character; Map is the map with id 10055 (throws when it is missing).
@@ -28,7 +32,7 @@ class TChara : public TActionObject {
   std::unique_ptr<TEquipments> FEquipments;
   std::unique_ptr<TInventory> FInventory;
   uint16_t FSpeed = 80;
-  bool Login = false;
+  TLoginState Login = TLoginState::kOffline;
   std::string IP;
   TContextPtr Context;
   std::string Pass;
@@ -91,6 +95,11 @@ class TChara : public TActionObject {
   void DropGlod(uint32_t value);
   void PickItem(uint32_t object_id);
   TPortal* IsInPortal() const;
+
+  // Logged in on either server.
+  bool LoggedIn() const { return Login != TLoginState::kOffline; }
+  // Entered the world on the Zone server: listed on its map, seen by others.
+  bool InWorld() const { return Login == TLoginState::kInWorld; }
 
   // The connection to send to, or null while not attached.
   TConnection* Conn() const { return Context.get(); }

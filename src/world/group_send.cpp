@@ -38,7 +38,7 @@ void TPacket::SendToServer(TServer* server, const TChara* tc1) {
     const TSession* session = context.Data.get();
     if (session == nullptr) return;
     const TChara* tc = session->Chara();
-    if (tc == nullptr || !tc->Login || tc == tc1) return;
+    if (tc == nullptr || !tc->LoggedIn() || tc == tc1) return;
     SendTo(tc->Conn());
   });
 }

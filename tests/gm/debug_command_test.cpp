@@ -96,7 +96,7 @@ class DebugCommandTest : public ::testing::Test {
     tc = new TChara();
     tc->FName = "gm";
     tc->Context = conn;
-    tc->Login = true;
+    tc->Login = TLoginState::kInWorld;
     tc->Point = TMapPoint{10, 10};
     CharaList->Add(tc);
     home = MapList->FindMap(10055);

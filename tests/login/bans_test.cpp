@@ -48,7 +48,7 @@ class BanCommands : public ::testing::Test {
     EXPECT_TRUE(CharaList->CreateChara(name, "digest", tc));
     conn = std::make_shared<test::RecordingConnection>("192.0.2.10");
     tc->Context = conn;
-    tc->Login = true;
+    tc->Login = TLoginState::kInWorld;
     return tc;
   }
   std::string dir;

@@ -224,7 +224,7 @@ TEST_F(MultiTest, AccountCreationRefusals) {
   EXPECT_EQ(tc->MailAddr, "mail@example");
   EXPECT_EQ(conn->Data->Chara(), tc);
   EXPECT_EQ(tc->Conn(), conn.get());
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
 
   Send(*conn, Body(cid::kCreateAccount).Str("勇者").Str("pw").Str("").Str(""));
   EXPECT_EQ(Result(*conn), std::make_pair(4, std::string("すでに登録されている名前です")));
@@ -278,7 +278,7 @@ TEST_F(MultiTest, LoginAnswersAndTicket) {
   EXPECT_EQ(info.Str8(), "a%sb");
   EXPECT_EQ(info.U8(), 0);
   EXPECT_TRUE(info.AtEnd());
-  EXPECT_TRUE(tc->Login);
+  EXPECT_EQ(tc->Login, TLoginState::kOnMulti);
   EXPECT_EQ(tc->Conn(), client.get());
   client->Clear();
 
@@ -308,11 +308,11 @@ TEST_F(MultiTest, PasswordChange) {
   TChara* tc = Create("carol", "old", *conn);
   Send(*conn, Body(cid::kChangePassword).Str("carol").Str("bad").Str("new"));
   EXPECT_EQ(Result(*conn).first, 17);
-  tc->Login = true;
+  tc->Login = TLoginState::kOnMulti;
   Send(*conn, Body(cid::kChangePassword).Str("carol").Str("old").Str("new"));
   EXPECT_TRUE(conn->Frames().empty());
   EXPECT_TRUE(VerifyPassword("old", tc->Pass));
-  tc->Login = false;
+  tc->Login = TLoginState::kOffline;
   Send(*conn, Body(cid::kChangePassword).Str("CAROL").Str("old").Str("new"));
   EXPECT_EQ(Result(*conn), std::make_pair(0, std::string("変更に成功しました")));
   EXPECT_TRUE(VerifyPassword("new", tc->Pass));
@@ -330,14 +330,14 @@ TEST_F(MultiTest, DisconnectSavesOnlyItsOwnCharacter) {
   tc->Context = zone;
   server.DoDisconnect(*client);
   EXPECT_EQ(client->Data, nullptr);
-  EXPECT_TRUE(tc->Login);
+  EXPECT_TRUE(tc->LoggedIn());
   EXPECT_FALSE(std::filesystem::exists(root_ + "/save/dave.json"));
 
   auto again = Connect("127.0.0.1");
-  tc->Login = false;
+  tc->Login = TLoginState::kOffline;
   Send(*again, LoginBody("dave", "pw"));
   server.DoDisconnect(*again);
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
   EXPECT_EQ(tc->Conn(), nullptr);
   EXPECT_TRUE(std::filesystem::exists(root_ + "/save/dave.json"));
 }

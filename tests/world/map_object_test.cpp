@@ -204,7 +204,7 @@ TEST_F(ObjectTest, CreateCharaRules) {
   EXPECT_EQ(tc->Dir, 2);
   EXPECT_EQ(tc->MaxHP, 16u);
   EXPECT_EQ(tc->MaxWeight, 78);
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
 }
 
 TEST_F(ObjectTest, CharacterNeedsTheStartMap) {

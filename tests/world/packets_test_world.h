@@ -66,7 +66,7 @@ class WorldTest : public ::testing::Test {
     CharaList->Add(tc);
     auto conn = std::make_shared<RecordingConnection>();
     tc->Context = conn;
-    tc->Login = true;
+    tc->Login = TLoginState::kInWorld;
     tc->Map = map;
     tc->Point = TMapPoint{x, y};
     map->AddChara(tc);

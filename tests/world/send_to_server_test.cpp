@@ -75,7 +75,7 @@ TEST_F(SendToServerTest, ReachesLoggedInCharactersExceptTheOneLeftOut) {
   TChara* in2 = Chara("In2", 50, 50);
   TChara* left_out = Chara("Left", 5, 5);
   TChara* entering = Chara("Entering", 5, 5);
-  entering->Login = false;
+  entering->Login = TLoginState::kOffline;
   {
     TWorldGuard guard;
     g_charas = {in1, in2, left_out, entering};

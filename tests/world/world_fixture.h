@@ -105,7 +105,7 @@ class WorldFixture : public ::testing::Test {
     tc->FName = name;
     CharaList->Add(tc);
     tc->Context = std::make_shared<RecordingConnection>();
-    tc->Login = true;
+    tc->Login = TLoginState::kInWorld;
     tc->Map = map != nullptr ? map : start_;
     tc->Point = TMapPoint{x, y};
     EXPECT_TRUE(tc->Map->AddChara(tc));
