@@ -66,9 +66,9 @@ std::string ServerName(const TSession& session) {
 // its save, so no character is left naming a connection that goes away. Nothing waits for the
 // file: the writer reports a failure itself.
 void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_name) {
-  if (tc == nullptr || tc->Context.get() != &context) return;
+  if (tc == nullptr || tc->Conn() != &context) return;
   tc->Login = TLoginState::kOffline;
-  tc->Context.reset();
+  tc->Context.Reset();
   QueueReleaseChara(tc, [server_name, name = tc->FName](const std::string& error) {
     LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name,
            EscapeLogText(name), error);
@@ -389,7 +389,7 @@ void TMultiSession::CreateWritten(TConnection& context, const std::string& name,
   } else {
     ReleaseChara(Chara(), context, ServerName(*this));
     SetChara(tc);
-    tc->Context = ContextHandle(context);
+    tc->Context.Reset(&context);
     SResultPacket(kResultDone, "").SendTo(&context);
   }
   ReplayDeferred(context);
@@ -478,7 +478,7 @@ void TMultiSession::FinishLogin(TConnection& context, const std::string& name, b
     if (force == 1) {
       // The other connection's own disconnect handling detaches the character once this
       // handler has released the world lock; the client logs in again afterwards.
-      if (tc->Context) tc->Context->Close();
+      if (tc->Conn() != nullptr) tc->Conn()->Close();
     } else {
       SResultPacket(kResultConnected, kTextAlreadyConnected).SendTo(&context);
     }
@@ -486,7 +486,7 @@ void TMultiSession::FinishLogin(TConnection& context, const std::string& name, b
   }
   if (Chara() != tc) ReleaseChara(Chara(), context, ServerName(*this));
   SetChara(tc);
-  tc->Context = ContextHandle(context);
+  tc->Context.Reset(&context);
   tc->Login = TLoginState::kOnMulti;
   IssueZoneTicket(tc->FName, context.PeerIP(), TickCount());
   metrics::CountLogin("ok");

@@ -797,10 +797,12 @@ void TAsioConnection::Finish() {
     unsent_ = 0;
   }
   TBacklogBound::Get().Unregister(this);
-  if (Data != nullptr) {
-    // A handler that did not reach the base disconnect handling still frees the session.
+  {
+    // A handler that did not reach the base disconnect handling still frees the session, and
+    // nothing keeps naming this connection.
     TWorldGuard lock;
     Data.reset();
+    DropRefs();
   }
   server_->Remove(this);
   server_->Finished();
@@ -961,6 +963,7 @@ void TServer::DoDisconnect(TConnection& context) {
   TWorldGuard lock;
   LogFmt("[%s] \"%s\" からの接続を終了", FName, context.PeerIP());
   context.Data.reset();
+  context.DropRefs();
   // Leaves the list under the world lock, so no walk of the list meets a freed session.
   FImpl->Remove(&context);
 }

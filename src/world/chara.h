@@ -34,7 +34,8 @@ class TChara : public TActionObject {
   uint16_t FSpeed = 80;
   TLoginState Login = TLoginState::kOffline;
   std::string IP;
-  TContextPtr Context;
+  // The connection this character is attached to; null once that connection has ended.
+  TConnectionRef Context;
   std::string Pass;
   std::string MailAddr;
   std::string RealName;
@@ -102,7 +103,7 @@ class TChara : public TActionObject {
   bool InWorld() const { return Login == TLoginState::kInWorld; }
 
   // The connection to send to, or null while not attached.
-  TConnection* Conn() const { return Context.get(); }
+  TConnection* Conn() const { return Context.Get(); }
 
  private:
   // A type-3 system message to this character's connection.

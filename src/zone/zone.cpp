@@ -195,7 +195,7 @@ void TZoneSession::ZoneLogin(TConnection& context) {
     SendObjectRemoval(tc);
     if (other->Data != nullptr) other->Data->SetChara(nullptr);
     tc->Login = TLoginState::kOffline;
-    tc->Context.reset();
+    tc->Context.Reset();
   }
   TMap* map = tc->Map;
   if (map == nullptr || !map->InGrid(tc->Point.X, tc->Point.Y)) {
@@ -241,7 +241,7 @@ void TZoneSession::ZoneLogin(TConnection& context) {
     refuse("位置がマップの外です");
     return;
   }
-  tc->Context = ContextHandle(context);
+  tc->Context.Reset(&context);
   SetChara(tc);
   tc->Login = TLoginState::kInWorld;
 
@@ -262,7 +262,7 @@ std::shared_future<std::string> TZoneSession::Logout(TConnection& context) {
   tc->ATarget = nullptr;
   if (tc->IsDead) tc->Revive();
   // The connection goes away after this; nothing may keep naming it.
-  if (tc->Conn() == &context) tc->Context.reset();
+  if (tc->Conn() == &context) tc->Context.Reset();
   return QueueSaveChara(tc, [server = ServerName(), name = tc->FName](const std::string& error) {
     LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server, EscapeLogText(name, 300),
            error);

@@ -95,7 +95,7 @@ class DebugCommandTest : public ::testing::Test {
     conn = std::make_shared<RecordingConnection>();
     tc = new TChara();
     tc->FName = "gm";
-    tc->Context = conn;
+    tc->Context.Reset(conn.get());
     tc->Login = TLoginState::kInWorld;
     tc->Point = TMapPoint{10, 10};
     CharaList->Add(tc);

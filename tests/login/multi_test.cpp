@@ -327,7 +327,7 @@ TEST_F(MultiTest, DisconnectSavesOnlyItsOwnCharacter) {
   Send(*client, LoginBody("dave", "pw"));
   // The zone has taken the character over meanwhile.
   auto zone = std::make_shared<RecordingConnection>();
-  tc->Context = zone;
+  tc->Context.Reset(zone.get());
   server.DoDisconnect(*client);
   EXPECT_EQ(client->Data, nullptr);
   EXPECT_TRUE(tc->LoggedIn());

@@ -42,6 +42,8 @@ struct Journal {
   // Disconnect handlers that found the session still there before the base handling, and
   // gone after it.
   int sessions_held_through_disconnect = 0;
+  // Set to a connection by packet 72; read under the world lock.
+  TConnectionRef ref;
   std::vector<std::string> exceptions;
 
   template <typename Pred>
@@ -78,6 +80,7 @@ class TestSession : public TSession {
       for (int i = 0; i < 1000 && context.Connected(); ++i) context.Write(chunk.data(), chunk.size());
     }
     if (id == 71) context.Close();
+    if (id == 72) journal_->ref.Reset(&context);  // under the world lock, as a character's
     Bytes rest(RecvLength() - ReadPosition());
     if (!rest.empty()) ReadBuffer(rest.data(), rest.size());
     journal_->Notify([&] { journal_->packets.emplace_back(id, rest); });
@@ -344,6 +347,19 @@ TEST_F(ServerTest, DisconnectFreesTheSessionAndLeavesTheList) {
   // A server's own disconnect handling (a character's logout and save) still finds the session.
   EXPECT_EQ(journal_.sessions_held_through_disconnect, 2);
   EXPECT_TRUE(journal_.exceptions.empty());
+}
+
+TEST_F(ServerTest, AReferenceToAConnectionReadsNullOnceItHasEnded) {
+  {
+    Client c(port_);
+    c.Send(Frame(72, {}));
+    ASSERT_TRUE(WaitPackets(1));
+    TWorldGuard lock;
+    EXPECT_NE(journal_.ref.Get(), nullptr);
+  }
+  ASSERT_TRUE(journal_.WaitFor([&] { return journal_.disconnects == 1; }));
+  TWorldGuard lock;
+  EXPECT_EQ(journal_.ref.Get(), nullptr);
 }
 
 TEST_F(ServerTest, AHandlerCanCloseItsConnection) {

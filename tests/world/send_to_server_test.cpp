@@ -31,7 +31,7 @@ class AttachSession : public TSession {
   void ParsePacket(TConnection& context, uint8_t id) override {
     if (id != 11) return;
     TChara* tc = g_charas.at(ReadByte());
-    tc->Context = TContextPtr(TContextPtr(), &context);
+    tc->Context.Reset(&context);
     SetChara(tc);
   }
 };
@@ -116,7 +116,7 @@ TEST_F(SendToServerTest, ReachesLoggedInCharactersExceptTheOneLeftOut) {
 
   {
     TWorldGuard guard;
-    for (TChara* tc : g_charas) tc->Context.reset();  // the connections close below
+    for (TChara* tc : g_charas) tc->Context.Reset();  // the connections close below
     g_charas.clear();
   }
   for (int fd : fds) ::close(fd);

@@ -337,11 +337,10 @@ TEST_F(ZoneTest, ChatAndWhispers) {
   // Logged in on the Multi server only: not in the world yet, and its connection hears nothing.
   TChara* waiting = NewChara("waiting", 6, 6);
   auto multi_conn = std::make_shared<RecordingConnection>();
-  waiting->Context = ContextHandle(*multi_conn);
+  waiting->Context.Reset(multi_conn.get());
   waiting->Login = TLoginState::kOnMulti;
   EXPECT_EQ(whisper("waiting"), (std::vector<std::string>{"ログインしていないキャラクターです (hi)"}));
   EXPECT_TRUE(multi_conn->Bytes().empty());
-  waiting->Context.reset();
   EXPECT_EQ(whisper("lena"), (std::vector<std::string>{"lena> hi", "lena> hi"}));
 }
 
