@@ -318,24 +318,9 @@ void TZoneSession::PathMove() {
   uint16_t next_y = ReadWord();
   uint8_t next_dir = ReadByte();
 
-  TMap* map = tc.Map;
-  if (map != nullptr && map->InGrid(x, y)) {
-    // Keep the character listed in the block under its position; the path report itself
-    // carries the movement to the others, so no view packets are exchanged here.
-    if (map->Loaded()) {
-      TMapBlock* from = map->BlockAt(tc.Point.X, tc.Point.Y);
-      TMapBlock* to = map->BlockAt(x, y);
-      if (from != to && from != nullptr && to != nullptr) {
-        auto it = std::find(from->CList.begin(), from->CList.end(), &tc);
-        if (it != from->CList.end()) {
-          to->CList.reserve(to->CList.size() + 1);  // so the character is never in neither
-          from->CList.erase(it);
-          to->CList.push_back(&tc);
-        }
-      }
-    }
-    tc.Point = TMapPoint{x, y};
-  }
+  // The path report itself carries the movement to the others, so no view packets are
+  // exchanged here; a position outside the grid moves nothing.
+  if (tc.Map != nullptr) tc.Map->MoveCharaSilently(&tc, x, y);
   tc.Dir = dir;
   tc.NextPoint = TMapPoint{next_x, next_y};
   tc.NextDir = next_dir;
