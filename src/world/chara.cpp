@@ -282,37 +282,46 @@ int TCharaList::Add(TChara* tc) {
     throw DuplicateKeyError("character name \"" + tc->FName + "\" is already listed");
   }
   TChara* listed = nullptr;
-  if (TMapObjectList<TChara>::TryGetValue(tc->ObjectID, listed)) {
+  if (FItems.TryGetValue(tc->ObjectID, listed)) {
     throw DuplicateKeyError("character id " + std::to_string(tc->ObjectID) + " (\"" + tc->FName +
                             "\") is already listed");
   }
-  const int position = TMapObjectList<TChara>::Add(tc);
   FNameDict.emplace(key, tc);
-  return position;
+  try {
+    return FItems.Add(tc);
+  } catch (...) {
+    FNameDict.erase(key);
+    throw;
+  }
 }
 
-void TCharaList::Delete(int index) {
-  TChara* tc = (*this)[index];
+void TCharaList::Unname(const TChara* tc) {
   auto it = FNameDict.find(LowerAscii(tc->FName));
   if (it != FNameDict.end() && it->second == tc) FNameDict.erase(it);
-  TMapObjectList<TChara>::Delete(index);
 }
 
 int TCharaList::Remove(TChara* tc) {
-  const int index = IndexOf(tc);
-  if (index >= 0) Delete(index);
+  const int index = FItems.IndexOf(tc);
+  if (index < 0) return -1;
+  Unname(tc);
+  FItems.Delete(index);
   return index;
 }
 
 TChara* TCharaList::Extract(TChara* tc) {
-  auto it = FNameDict.find(LowerAscii(tc->FName));
-  if (it != FNameDict.end() && it->second == tc) FNameDict.erase(it);
-  return TMapObjectList<TChara>::Extract(tc);
+  if (FItems.IndexOf(tc) < 0) return nullptr;
+  Unname(tc);
+  return FItems.Extract(tc);
 }
 
 void TCharaList::DeleteByID(uint32_t object_id) {
   TChara* tc = nullptr;
-  if (TMapObjectList<TChara>::TryGetValue(object_id, tc)) Remove(tc);
+  if (FItems.TryGetValue(object_id, tc)) Remove(tc);
+}
+
+void TCharaList::Clear() {
+  FNameDict.clear();
+  FItems.Clear();
 }
 
 bool TCharaList::TryGetValue(std::string_view chara_name, TChara*& chara) const {

@@ -115,29 +115,41 @@ class TChara : public TActionObject {
 // take it off. Whatever kills a character (a handler, the tick) lists it. World lock held.
 const std::vector<TChara*>& DeadCharas();
 
-class TCharaList : public TMapObjectList<TChara> {
+// The character list. It owns its characters and finds them by id and by name (A-Z in either
+// case); its only changing operations are these, and each keeps both look-ups in step with the
+// list.
+class TCharaList {
  public:
-  TCharaList() : TMapObjectList<TChara>(true) {}
+  TCharaList() : FItems(true) {}
+  ~TCharaList() { Clear(); }
+  TCharaList(const TCharaList&) = delete;
+  TCharaList& operator=(const TCharaList&) = delete;
 
-  // Adds to the list and the name dictionary; DuplicateKeyError naming a taken id or name
-  // (nothing is added then, and the caller keeps tc).
-  int Add(TChara* tc);
-  // These keep the name dictionary in step with the list (they hide the plain list's).
-  void Delete(int index);
-  int Remove(TChara* tc);
-  TChara* Extract(TChara* tc);
-  void DeleteByID(uint32_t object_id);
+  int Count() const { return FItems.Count(); }
+  auto begin() const { return FItems.begin(); }
+  auto end() const { return FItems.end(); }
   bool TryGetValue(std::string_view chara_name, TChara*& chara) const;
   bool TryGetValue(uint32_t object_id, TChara*& chara) const {
-    return TMapObjectList<TChara>::TryGetValue(object_id, chara);
-  }
-  bool CreateChara(const std::string& chara_name, const std::string& password, TChara*& chara);
-  void Clear() {
-    FNameDict.clear();
-    TMapObjectList<TChara>::Clear();
+    return FItems.TryGetValue(object_id, chara);
   }
 
+  // Adds tc, which the list then owns; DuplicateKeyError naming a taken id or name (nothing
+  // is added then, and the caller keeps tc).
+  int Add(TChara* tc);
+  // Takes tc out and destroys it; returns its former index or -1 when it was not listed.
+  int Remove(TChara* tc);
+  // Takes tc out and hands it back to the caller; null when it was not listed.
+  TChara* Extract(TChara* tc);
+  void DeleteByID(uint32_t object_id);
+  void Clear();
+  // A new character with that name and password, listed; false (nothing listed) for a name
+  // that is empty, taken or "!" and one more character, or an empty password.
+  bool CreateChara(const std::string& chara_name, const std::string& password, TChara*& chara);
+
  private:
+  void Unname(const TChara* tc);
+
+  TMapObjectList<TChara> FItems;
   std::unordered_map<std::string, TChara*> FNameDict;
 };
 
