@@ -246,8 +246,9 @@ TEST_F(ObjectTest, CharacterListLookUpsFollowEveryWayInAndOut) {
   EXPECT_EQ(list.Remove(cleo), 1);
   EXPECT_EQ(list.Remove(extracted.get()), -1);
   ExpectLookUpsMatch(list, {anna, dora}, {"ben", "cleo"});
-  list.DeleteByID(anna->ObjectID);
-  list.DeleteByID(anna->ObjectID);
+  const uint32_t anna_id = anna->ObjectID;
+  list.DeleteByID(anna_id);
+  list.DeleteByID(anna_id);
   ExpectLookUpsMatch(list, {dora}, {"ben", "cleo", "anna"});
 
   // Freed names and ids are taken again.
