@@ -52,8 +52,9 @@ struct World {
       tc->FName = std::to_string(i);
       tc->FName.insert(tc->FName.begin(), 'c');
       CharaList->Add(tc);
-      tc->Context = std::make_shared<DiscardingConnection>();
-      tc->Login = true;
+      conns.push_back(std::make_unique<DiscardingConnection>());
+      tc->Context.Reset(conns.back().get());
+      tc->Login = TLoginState::kInWorld;
       tc->Point = TMapPoint{static_cast<uint16_t>(cell(random)), static_cast<uint16_t>(cell(random))};
       this->map->AddChara(tc);
       all.push_back(tc);
@@ -63,12 +64,13 @@ struct World {
 
   size_t BytesSent() const {
     size_t total = 0;
-    for (const TChara* tc : all) total += static_cast<DiscardingConnection*>(tc->Context.get())->bytes;
+    for (const TChara* tc : all) total += static_cast<DiscardingConnection*>(tc->Conn())->bytes;
     return total;
   }
 
   TMap* map = nullptr;
   std::vector<TChara*> all;
+  std::vector<std::unique_ptr<DiscardingConnection>> conns;
 };
 
 // One character walks east and west across the border between blocks 11 and 12 (cells 47

@@ -89,10 +89,10 @@ template <typename Fn>
 void ForEachCharaInWorld(Fn&& fn) {
   if (ZoneServer == nullptr) return;
   ZoneServer->ForEachConnection([&](TConnection& context) {
-    const TSession* session = context.Data;
+    const TSession* session = context.Data.get();
     if (session == nullptr) return;
     TChara* tc = session->Chara();
-    if (tc == nullptr || !tc->Login) return;
+    if (tc == nullptr || !tc->InWorld()) return;
     fn(*tc, context);
   });
 }
@@ -431,7 +431,7 @@ bool KickChara(const std::string& name) {
   TWorldGuard lock;
   TChara* tc = nullptr;
   if (CharaList == nullptr || !CharaList->TryGetValue(name, tc)) return false;
-  if (!tc->Login || tc->Conn() == nullptr) return false;
+  if (!tc->LoggedIn() || tc->Conn() == nullptr) return false;
   tc->Conn()->Close();
   return true;
 }

@@ -267,21 +267,7 @@ void DoReload(const Command& cmd) {
   });
 
   // 2. Every loaded map lets go of its NPCs and portals (the lists own them, not the blocks).
-  for (const auto& map : *MapList) {
-    if (!map->Loaded()) continue;
-    for (int bx = 0; bx < map->BlockWidth; ++bx) {
-      for (int by = 0; by < map->BlockHeight; ++by) {
-        TMapBlock* block = map->Block(bx, by);
-        if (block == nullptr) continue;
-        for (int i = block->MapObjects.Count() - 1; i >= 0; --i) {
-          TMapObject* obj = block->MapObjects[i];
-          if (!IsNpcOrPortal(obj)) continue;
-          if (obj->ObjectKind() == kKindPortal && block->FPortalCount > 0) --block->FPortalCount;
-          block->MapObjects.Delete(i);
-        }
-      }
-    }
-  }
+  for (const auto& map : *MapList) map->RemoveNpcsAndPortals();
 
   // 3-5. Fresh NPCs and portals from the data files, NPC ids starting over.
   NpcList->Clear();

@@ -58,7 +58,7 @@ void ApplyBansToWorld() {
   // Closing runs each connection's own disconnect handling later, which saves the character.
   if (CharaList != nullptr) {
     for (TChara* tc : *CharaList) {
-      if (!tc->Login || tc->Conn() == nullptr || !tc->Conn()->Connected()) continue;
+      if (!tc->LoggedIn() || tc->Conn() == nullptr || !tc->Conn()->Connected()) continue;
       if (const TBan* ban = bans->FindName(tc->FName, now)) {
         LogFmt("利用停止のためキャラクター \"%s\" を切断します (%s)", EscapeLogText(tc->FName, 300),
                EscapeLogText(ban->reason, 200));

@@ -127,10 +127,6 @@ bool ConsumeZoneTicket(std::string_view chara_name, std::string_view peer_ip, ui
 
 void ClearZoneTickets() { Tickets().clear(); }
 
-TContextPtr ContextHandle(TConnection& context) {
-  return TContextPtr(TContextPtr(), &context);
-}
-
 uint16_t MultiServerPort() { return MultiServer != nullptr ? MultiServer->Port() : MultiPort; }
 uint16_t ZoneServerPort() { return ZoneServer != nullptr ? ZoneServer->Port() : ZonePort; }
 

@@ -62,13 +62,13 @@ std::string ServerName(const TSession& session) {
   return session.Server() != nullptr ? session.Server()->Name() : std::string("Multi");
 }
 
-// Releases a character whose Context is this connection: clears Login and Context and queues
+// Releases a character whose Context is this connection: logs it out, clears Context and queues
 // its save, so no character is left naming a connection that goes away. Nothing waits for the
 // file: the writer reports a failure itself.
 void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_name) {
-  if (tc == nullptr || tc->Context.get() != &context) return;
-  tc->Login = false;
-  tc->Context.reset();
+  if (tc == nullptr || tc->Conn() != &context) return;
+  tc->Login = TLoginState::kOffline;
+  tc->Context.Reset();
   QueueReleaseChara(tc, [server_name, name = tc->FName](const std::string& error) {
     LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server_name,
            EscapeLogText(name), error);
@@ -106,7 +106,7 @@ TChara* CreationDone(const std::string& server, const std::string& name, const s
   if (!error.empty()) {
     LogFmt("[%s] キャラクター \"%s\" (%s) を作成できませんでした: %s", server,
            EscapeLogText(name, 300), ip, error);
-    if (tc != nullptr && tc->Conn() == nullptr && !tc->Login) {
+    if (tc != nullptr && tc->Conn() == nullptr && !tc->LoggedIn()) {
       CharaList->Extract(tc);
       delete tc;
     }
@@ -183,7 +183,7 @@ void TMultiServer::DoConnect(TConnection& context) {
 void TMultiServer::DoDisconnect(TConnection& context) {
   {
     TWorldGuard guard;
-    TSession* session = context.Data;
+    TSession* session = context.Data.get();
     if (auto* multi = dynamic_cast<TMultiSession*>(session)) multi->CancelPending();
     TChara* tc = session != nullptr ? session->Chara() : nullptr;
     // A character that has meanwhile entered the world on the Zone server belongs to that
@@ -389,7 +389,7 @@ void TMultiSession::CreateWritten(TConnection& context, const std::string& name,
   } else {
     ReleaseChara(Chara(), context, ServerName(*this));
     SetChara(tc);
-    tc->Context = ContextHandle(context);
+    tc->Context.Reset(&context);
     SResultPacket(kResultDone, "").SendTo(&context);
   }
   ReplayDeferred(context);
@@ -473,12 +473,12 @@ void TMultiSession::FinishLogin(TConnection& context, const std::string& name, b
   }
   // The stored form is upgraded unless it changed meanwhile; the next save writes it.
   if (!rehash.empty() && tc->Pass == stored) tc->Pass = rehash;
-  if (tc->Login) {
+  if (tc->LoggedIn()) {
     metrics::CountLogin(force == 1 ? "forced" : "already_connected");
     if (force == 1) {
       // The other connection's own disconnect handling detaches the character once this
       // handler has released the world lock; the client logs in again afterwards.
-      if (tc->Context) tc->Context->Close();
+      if (tc->Conn() != nullptr) tc->Conn()->Close();
     } else {
       SResultPacket(kResultConnected, kTextAlreadyConnected).SendTo(&context);
     }
@@ -486,8 +486,8 @@ void TMultiSession::FinishLogin(TConnection& context, const std::string& name, b
   }
   if (Chara() != tc) ReleaseChara(Chara(), context, ServerName(*this));
   SetChara(tc);
-  tc->Context = ContextHandle(context);
-  tc->Login = true;
+  tc->Context.Reset(&context);
+  tc->Login = TLoginState::kOnMulti;
   IssueZoneTicket(tc->FName, context.PeerIP(), TickCount());
   metrics::CountLogin("ok");
   SResultPacket(kResultDone, "").SendTo(&context);
@@ -532,7 +532,7 @@ void TMultiSession::ChangePassword(TConnection& context) {
       } else if (!ok) {
         LoginThrottle().RecordFailure(ServerName(*this), tc->FName, context.PeerIP(), SteadyMs());
         SResultPacket(kResultWrongPassword, kTextWrongPassword).SendTo(&context);
-      } else if (tc->Login) {
+      } else if (tc->LoggedIn()) {
         // A character in play keeps its password; no answer, as before.
       } else if (hash.empty()) {
         LogFmt("[%s] キャラクター \"%s\" のパスワードを保存形式にできませんでした",

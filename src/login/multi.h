@@ -117,10 +117,6 @@ void IssueZoneTicket(std::string_view chara_name, std::string_view peer_ip, uint
 bool ConsumeZoneTicket(std::string_view chara_name, std::string_view peer_ip, uint32_t tick);
 void ClearZoneTickets();
 
-// A shared handle on a connection for TChara::Context. It does not own the connection: the
-// disconnect handlers clear Context before the connection goes away.
-TContextPtr ContextHandle(TConnection& context);
-
 // --- Multi packets ---
 TPacket SGreetingPacket();                                             // 126
 TPacket SVersionResultPacket(uint8_t kind, std::string_view peer_ip);  // 0 (kinds 0 and 2)

@@ -10,10 +10,42 @@
 namespace vornhal {
 
 class TSession;
+class TConnection;
+
+// A reference to a connection that cannot dangle: the connection clears every reference to it
+// when it ends (under the world lock, with its session) and when it is destroyed. It owns
+// nothing. Reading it is a plain pointer load, so a send to a crowd pays nothing per receiver
+// for it. Set, cleared and read under the world lock (or where no other thread can reach it).
+class TConnectionRef {
+ public:
+  TConnectionRef() = default;
+  ~TConnectionRef() { Reset(); }
+  TConnectionRef(const TConnectionRef&) = delete;
+  TConnectionRef& operator=(const TConnectionRef&) = delete;
+
+  // The connection, or null once it has ended.
+  TConnection* Get() const { return FConn; }
+  explicit operator bool() const { return FConn != nullptr; }
+  // Names conn from now on (null: nothing).
+  void Reset(TConnection* conn = nullptr);
+
+ private:
+  friend class TConnection;
+  void Unlink();
+
+  TConnection* FConn = nullptr;
+  // The other references to the same connection.
+  TConnectionRef* FPrev = nullptr;
+  TConnectionRef* FNext = nullptr;
+};
 
 class TConnection {
  public:
-  virtual ~TConnection() = default;
+  TConnection();
+  // Frees the session if it still has one and clears the references left.
+  virtual ~TConnection();
+  TConnection(const TConnection&) = delete;
+  TConnection& operator=(const TConnection&) = delete;
   // The peer's IPv4 address as dotted text.
   virtual std::string PeerIP() const = 0;
   // False once the connection is closed or closing.
@@ -29,8 +61,17 @@ class TConnection {
   // Asks the connection to close; its disconnect handling runs later on its own worker.
   virtual void Close() = 0;
 
-  // The connection's session, from creation to disconnect.
-  TSession* Data = nullptr;
+  // The connection's session, from creation to disconnect. The server frees it under the world
+  // lock once the disconnect handling has run (a character's logout and save come first).
+  std::unique_ptr<TSession> Data;
+
+  // Clears every TConnectionRef naming this connection. The server calls it under the world
+  // lock when the connection ends, with the session's end.
+  void DropRefs();
+
+ private:
+  friend class TConnectionRef;
+  TConnectionRef* FRefs = nullptr;
 };
 
 using TContextPtr = std::shared_ptr<TConnection>;

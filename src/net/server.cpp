@@ -569,7 +569,7 @@ bool TAsioConnection::OnBody(const uint8_t* body, size_t size) {
            body[0]);
     return !paused_;
   }
-  TSession* session = Data;
+  TSession* session = Data.get();
   if (session == nullptr) return false;
   uint8_t id = session->LoadBody(body, size);
   TWorldGuard lock;
@@ -797,11 +797,12 @@ void TAsioConnection::Finish() {
     unsent_ = 0;
   }
   TBacklogBound::Get().Unregister(this);
-  if (Data != nullptr) {
-    // A handler that did not reach the base disconnect handling still frees the session.
+  {
+    // A handler that did not reach the base disconnect handling still frees the session, and
+    // nothing keeps naming this connection.
     TWorldGuard lock;
-    delete Data;
-    Data = nullptr;
+    Data.reset();
+    DropRefs();
   }
   server_->Remove(this);
   server_->Finished();
@@ -862,15 +863,14 @@ void TServer::Impl::StartAccept() {
         }
         auto conn = std::make_shared<TAsioConnection>(self, std::move(socket), ip);
         try {
-          conn->Data = self->owner->CreateSession().release();
+          conn->Data = self->owner->CreateSession();
         } catch (const std::exception& e) {
           LogFmt("[%s] Error: %s", self->name, e.what());
         }
         {
           std::lock_guard<std::mutex> lock(self->list_mutex);
           if (self->closing) {
-            delete conn->Data;
-            conn->Data = nullptr;
+            conn->Data.reset();
             TAdmission::Get().Release(ip);
             return;  // the socket closes with the connection object
           }
@@ -962,8 +962,8 @@ void TServer::DoConnect(TConnection& context) {
 void TServer::DoDisconnect(TConnection& context) {
   TWorldGuard lock;
   LogFmt("[%s] \"%s\" からの接続を終了", FName, context.PeerIP());
-  delete context.Data;
-  context.Data = nullptr;
+  context.Data.reset();
+  context.DropRefs();
   // Leaves the list under the world lock, so no walk of the list meets a freed session.
   FImpl->Remove(&context);
 }

@@ -172,7 +172,7 @@ void TChara::IncGlod(uint32_t value) {
   if (Glod < kMaxGlod) {
     Glod = value > kMaxGlod - Glod ? kMaxGlod : Glod + value;
   }
-  if (Login) {
+  if (LoggedIn()) {
     SStatusPacket(*this, kStatusMoney).SendTo(Conn());
     Tell(Format("%uグロッドを手に入れました", value));
   }
@@ -183,7 +183,7 @@ void TChara::Revive() {
   Unlist(this);
   CalcStatus();
   Mode = 0;
-  if (Login) {
+  if (LoggedIn()) {
     SCharaAppearPacket(*this).SendToBlock(this, true);
     SStatusPacket(*this, kStatusPoints).SendTo(Conn());
   }
@@ -209,7 +209,7 @@ void TChara::DropGlod(uint32_t value) {
   if (!Map->AddItem(dropped.get())) return;  // nowhere to lie: the money stays with the character
   TDroppedItem* on_ground = dropped.release();  // the map owns it now
   Glod -= amount;
-  if (Login) {
+  if (LoggedIn()) {
     SMapObjectsPacket(std::vector<const TMapObject*>{on_ground}).SendToBlock(this, true);
     SStatusPacket(*this, kStatusMoney).SendTo(Conn());
   }
@@ -282,37 +282,46 @@ int TCharaList::Add(TChara* tc) {
     throw DuplicateKeyError("character name \"" + tc->FName + "\" is already listed");
   }
   TChara* listed = nullptr;
-  if (TMapObjectList<TChara>::TryGetValue(tc->ObjectID, listed)) {
+  if (FItems.TryGetValue(tc->ObjectID, listed)) {
     throw DuplicateKeyError("character id " + std::to_string(tc->ObjectID) + " (\"" + tc->FName +
                             "\") is already listed");
   }
-  const int position = TMapObjectList<TChara>::Add(tc);
   FNameDict.emplace(key, tc);
-  return position;
+  try {
+    return FItems.Add(tc);
+  } catch (...) {
+    FNameDict.erase(key);
+    throw;
+  }
 }
 
-void TCharaList::Delete(int index) {
-  TChara* tc = (*this)[index];
+void TCharaList::Unname(const TChara* tc) {
   auto it = FNameDict.find(LowerAscii(tc->FName));
   if (it != FNameDict.end() && it->second == tc) FNameDict.erase(it);
-  TMapObjectList<TChara>::Delete(index);
 }
 
 int TCharaList::Remove(TChara* tc) {
-  const int index = IndexOf(tc);
-  if (index >= 0) Delete(index);
+  const int index = FItems.IndexOf(tc);
+  if (index < 0) return -1;
+  Unname(tc);
+  FItems.Delete(index);
   return index;
 }
 
 TChara* TCharaList::Extract(TChara* tc) {
-  auto it = FNameDict.find(LowerAscii(tc->FName));
-  if (it != FNameDict.end() && it->second == tc) FNameDict.erase(it);
-  return TMapObjectList<TChara>::Extract(tc);
+  if (FItems.IndexOf(tc) < 0) return nullptr;
+  Unname(tc);
+  return FItems.Extract(tc);
 }
 
 void TCharaList::DeleteByID(uint32_t object_id) {
   TChara* tc = nullptr;
-  if (TMapObjectList<TChara>::TryGetValue(object_id, tc)) Remove(tc);
+  if (FItems.TryGetValue(object_id, tc)) Remove(tc);
+}
+
+void TCharaList::Clear() {
+  FNameDict.clear();
+  FItems.Clear();
 }
 
 bool TCharaList::TryGetValue(std::string_view chara_name, TChara*& chara) const {

@@ -18,6 +18,10 @@ inline constexpr uint32_t kMaxGlod = 500000000;
 // The map every new character starts on.
 inline constexpr uint16_t kStartMapID = 10055;
 
+// Where a character is logged in: nowhere, on the Multi server only (from its login there to
+// its entry into the world), or in the world on the Zone server.
+enum class TLoginState : uint8_t { kOffline, kOnMulti, kInWorld };
+
 class TChara : public TActionObject {
  public:
   // Defaults of a new character; Map is the map with id 10055 (throws when it is missing).
@@ -28,9 +32,10 @@ class TChara : public TActionObject {
   std::unique_ptr<TEquipments> FEquipments;
   std::unique_ptr<TInventory> FInventory;
   uint16_t FSpeed = 80;
-  bool Login = false;
+  TLoginState Login = TLoginState::kOffline;
   std::string IP;
-  TContextPtr Context;
+  // The connection this character is attached to; null once that connection has ended.
+  TConnectionRef Context;
   std::string Pass;
   std::string MailAddr;
   std::string RealName;
@@ -92,8 +97,13 @@ class TChara : public TActionObject {
   void PickItem(uint32_t object_id);
   TPortal* IsInPortal() const;
 
+  // Logged in on either server.
+  bool LoggedIn() const { return Login != TLoginState::kOffline; }
+  // Entered the world on the Zone server: listed on its map, seen by others.
+  bool InWorld() const { return Login == TLoginState::kInWorld; }
+
   // The connection to send to, or null while not attached.
-  TConnection* Conn() const { return Context.get(); }
+  TConnection* Conn() const { return Context.Get(); }
 
  private:
   // A type-3 system message to this character's connection.
@@ -105,29 +115,41 @@ class TChara : public TActionObject {
 // take it off. Whatever kills a character (a handler, the tick) lists it. World lock held.
 const std::vector<TChara*>& DeadCharas();
 
-class TCharaList : public TMapObjectList<TChara> {
+// The character list. It owns its characters and finds them by id and by name (A-Z in either
+// case); its only changing operations are these, and each keeps both look-ups in step with the
+// list.
+class TCharaList {
  public:
-  TCharaList() : TMapObjectList<TChara>(true) {}
+  TCharaList() : FItems(true) {}
+  ~TCharaList() { Clear(); }
+  TCharaList(const TCharaList&) = delete;
+  TCharaList& operator=(const TCharaList&) = delete;
 
-  // Adds to the list and the name dictionary; DuplicateKeyError naming a taken id or name
-  // (nothing is added then, and the caller keeps tc).
-  int Add(TChara* tc);
-  // These keep the name dictionary in step with the list (they hide the plain list's).
-  void Delete(int index);
-  int Remove(TChara* tc);
-  TChara* Extract(TChara* tc);
-  void DeleteByID(uint32_t object_id);
+  int Count() const { return FItems.Count(); }
+  auto begin() const { return FItems.begin(); }
+  auto end() const { return FItems.end(); }
   bool TryGetValue(std::string_view chara_name, TChara*& chara) const;
   bool TryGetValue(uint32_t object_id, TChara*& chara) const {
-    return TMapObjectList<TChara>::TryGetValue(object_id, chara);
-  }
-  bool CreateChara(const std::string& chara_name, const std::string& password, TChara*& chara);
-  void Clear() {
-    FNameDict.clear();
-    TMapObjectList<TChara>::Clear();
+    return FItems.TryGetValue(object_id, chara);
   }
 
+  // Adds tc, which the list then owns; DuplicateKeyError naming a taken id or name (nothing
+  // is added then, and the caller keeps tc).
+  int Add(TChara* tc);
+  // Takes tc out and destroys it; returns its former index or -1 when it was not listed.
+  int Remove(TChara* tc);
+  // Takes tc out and hands it back to the caller; null when it was not listed.
+  TChara* Extract(TChara* tc);
+  void DeleteByID(uint32_t object_id);
+  void Clear();
+  // A new character with that name and password, listed; false (nothing listed) for a name
+  // that is empty, taken or "!" and one more character, or an empty password.
+  bool CreateChara(const std::string& chara_name, const std::string& password, TChara*& chara);
+
  private:
+  void Unname(const TChara* tc);
+
+  TMapObjectList<TChara> FItems;
   std::unordered_map<std::string, TChara*> FNameDict;
 };
 

@@ -35,10 +35,10 @@ void TPacket::SendToServer(TServer* server, const TChara* tc1) {
   TUnhurriedWrites unhurried;
   // ForEachConnection holds the list lock for the walk and releases it on every exit.
   server->ForEachConnection([&](TConnection& context) {
-    const TSession* session = context.Data;
+    const TSession* session = context.Data.get();
     if (session == nullptr) return;
     const TChara* tc = session->Chara();
-    if (tc == nullptr || !tc->Login || tc == tc1) return;
+    if (tc == nullptr || !tc->LoggedIn() || tc == tc1) return;
     SendTo(tc->Conn());
   });
 }

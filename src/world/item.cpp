@@ -71,7 +71,7 @@ int TInventory::LowestFreeSlot() const {
   return -1;
 }
 
-bool TInventory::OwnerLoggedIn() const { return FOwner != nullptr && FOwner->Login; }
+bool TInventory::OwnerLoggedIn() const { return FOwner != nullptr && FOwner->LoggedIn(); }
 
 void TInventory::SendSlot(const TInventorySlot& slot) const {
   if (slot.Item() == nullptr) return;
@@ -308,7 +308,7 @@ int TEquipments::Add(int slot_index, std::unique_ptr<TItem>& item) {
   if (!TryRemove(slot_index)) return -1;
   FItems.push_back(std::make_unique<TEquipmentSlot>(slot_index, std::move(item)));
   const int position = static_cast<int>(FItems.size()) - 1;
-  if (FOwner != nullptr && FOwner->Login) {
+  if (FOwner != nullptr && FOwner->LoggedIn()) {
     SEquipItemPacket(slot_index, *FItems.back()->Item()).SendTo(FOwner->Conn());
     SCharaAppearPacket(*FOwner).SendToBlock(FOwner, true);
   }
@@ -319,7 +319,7 @@ bool TEquipments::TryRemove(int slot_index) {
   const int position = IndexOfSlot(slot_index);
   if (position < 0) return true;
   TEquipmentSlot* slot = FItems[static_cast<size_t>(position)].get();
-  const bool logged_in = FOwner != nullptr && FOwner->Login;
+  const bool logged_in = FOwner != nullptr && FOwner->LoggedIn();
   if (FOwner == nullptr || FOwner->Inventory().Add(slot->FItem, true) == -1) {
     if (logged_in) SendMessageTo(FOwner, kInventoryFullMessage);
     return false;

@@ -178,6 +178,29 @@ bool TMap::MoveChara(TChara* tc, uint16_t new_x, uint16_t new_y) {
   return true;
 }
 
+bool TMap::MoveCharaSilently(TChara* tc, uint16_t new_x, uint16_t new_y) {
+  if (!InGrid(new_x, new_y)) return false;
+  if (FLoaded) {
+    TMapBlock* from = BlockAt(tc->Point.X, tc->Point.Y);
+    TMapBlock* to = BlockAt(new_x, new_y);
+    if (from != to && from != nullptr && to != nullptr) {
+      auto it = std::find(from->CList.begin(), from->CList.end(), tc);
+      if (it != from->CList.end()) {
+        to->CList.reserve(to->CList.size() + 1);  // so the character is never in neither
+        from->CList.erase(it);
+        to->CList.push_back(tc);
+      }
+    }
+  }
+  tc->Point = TMapPoint{new_x, new_y};
+  return true;
+}
+
+void TMap::ReserveChara(uint16_t x, uint16_t y) {
+  CList.reserve(CList.size() + 1);
+  if (TMapBlock* block = BlockAt(x, y)) block->CList.reserve(block->CList.size() + 1);
+}
+
 int TMap::ItemRoom(const TMapPoint& point) const {
   const TMapBlock* block = BlockAt(point.X, point.Y);
   if (block == nullptr) return 0;
@@ -268,6 +291,18 @@ void TMap::AddPortal(TPortal* tp) {
   if (TMapBlock* block = BlockAt(tp->Point.X, tp->Point.Y)) {
     block->MapObjects.Add(tp);
     ++block->FPortalCount;
+  }
+}
+
+void TMap::RemoveNpcsAndPortals() {
+  for (auto& block : Blocks) {
+    for (int i = block->MapObjects.Count() - 1; i >= 0; --i) {
+      TMapObject* obj = block->MapObjects[i];
+      const uint8_t kind = obj->ObjectKind();
+      if (kind != kKindNpc && kind != kKindPortal) continue;
+      if (kind == kKindPortal && block->FPortalCount > 0) --block->FPortalCount;
+      block->MapObjects.Delete(i);
+    }
   }
 }
 

@@ -20,14 +20,19 @@ using TMobList = TMapObjectList<TMob>;
 // The largest map side, in cells, the map list accepts.
 inline constexpr int kMaxMapSide = 4096;
 
+// One 4 x 4 block of a map. Its lists and portal count are changed only by its map's
+// operations, which keep them in step with the positions; everyone else reads them.
 class TMapBlock {
  public:
   TMapBlock() : MapObjects(false) {}
   int PortalCount() const { return FPortalCount; }
 
-  int FPortalCount = 0;
   std::vector<TChara*> CList;            // not owned
   TMapObjectList<TMapObject> MapObjects;  // not owned
+
+ private:
+  friend class TMap;
+  int FPortalCount = 0;
 };
 
 class TMap {
@@ -60,6 +65,14 @@ class TMap {
   // Moves tc within the map and exchanges the view packets. Refused (false, nothing sent,
   // Point unchanged) when (new_x, new_y) is outside the grid; callers check InGrid first.
   bool MoveChara(TChara* tc, uint16_t new_x, uint16_t new_y);
+  // Moves tc within the map and into the block under its new cell without any view packets
+  // (a reported path carries the movement to the others). Refused (false, nothing changed)
+  // when (new_x, new_y) is outside the grid. A character not listed in its old block is not
+  // listed anywhere by this.
+  bool MoveCharaSilently(TChara* tc, uint16_t new_x, uint16_t new_y);
+  // Makes room for one more character in the map's list and in the block under (x, y) (when
+  // loaded), so that an AddChara there that follows cannot fail for want of memory.
+  void ReserveChara(uint16_t x, uint16_t y);
 
   // Lists the item in the block under its Point. Refused (false) when the map is not loaded,
   // the Point is outside the grid or the block already holds [Security] MaxItemsPerBlock
@@ -81,6 +94,9 @@ class TMap {
 
   void AddNpc(TNpc* tn);
   void AddPortal(TPortal* tp);
+  // Takes every NPC and portal out of the blocks (their own lists keep them); the blocks'
+  // portal counts go down with them.
+  void RemoveNpcsAndPortals();
 
   bool CanMove(uint16_t x, uint16_t y) const;
 

@@ -886,8 +886,7 @@ void ChangeMap(TChara* tc, TMap* map, uint16_t x, uint16_t y) {
   // Only then does the character leave its old place, so a failure leaves it where it was.
   map->Load();
   TSurroundings around = BuildSurroundings(*tc, *map, TMapPoint{x, y});
-  map->CList.reserve(map->CList.size() + 1);
-  if (TMapBlock* block = map->BlockAt(x, y)) block->CList.reserve(block->CList.size() + 1);
+  map->ReserveChara(x, y);
 
   SendObjectRemoval(tc);
   if (tc->Map) tc->Map->DeleteChara(tc);

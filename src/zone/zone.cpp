@@ -28,7 +28,7 @@ std::unique_ptr<TSession> TZoneServer::CreateSession() {
 void TZoneServer::DoDisconnect(TConnection& context) {
   {
     TWorldGuard guard;
-    if (auto* session = dynamic_cast<TZoneSession*>(context.Data)) {
+    if (auto* session = dynamic_cast<TZoneSession*>(context.Data.get())) {
       try {
         session->Logout(context);
       } catch (const std::exception& e) {
@@ -43,7 +43,7 @@ void TZoneServer::DoDisconnect(TConnection& context) {
 
 bool ReviveDue(const TChara& tc, uint32_t tick) {
   // Elapsed works modulo 2^32, so a death shortly before the clock wraps is not revived early.
-  return tc.Login && tc.IsDead && Elapsed(tc.DeadTime, tick) > kReviveDelay;
+  return tc.LoggedIn() && tc.IsDead && Elapsed(tc.DeadTime, tick) > kReviveDelay;
 }
 
 void TZoneServer::Process(uint32_t tick) {
@@ -182,21 +182,20 @@ void TZoneSession::ZoneLogin(TConnection& context) {
     return;
   }
   TConnection* other = tc->Conn();
-  if (tc->Login && other != nullptr && other != &context) {
-    auto* other_session = dynamic_cast<TZoneSession*>(other->Data);
-    if (other_session != nullptr && other_session->Chara() == tc) {
-      if (other->Connected()) {
-        refuse("既に別の接続でゲーム中です");
-        return;
-      }
-      // That connection is closing and its disconnect handling has not run yet: take the
-      // character off the map now, so it is never listed twice; that handling then finds no
-      // character.
-      if (tc->Map != nullptr) tc->Map->DeleteChara(tc);
-      SendObjectRemoval(tc);
-      other_session->SetChara(nullptr);
+  // A character logged in on the Multi server only is handed over by that connection.
+  if (tc->InWorld() && other != nullptr && other != &context) {
+    if (other->Connected()) {
+      refuse("既に別の接続でゲーム中です");
+      return;
     }
-    // Otherwise Login was set by the Multi login, whose connection hands the character over.
+    // That connection is closing and its disconnect handling has not run yet: take the
+    // character out of the world now, so it is never listed twice; that handling then finds
+    // no character.
+    if (tc->Map != nullptr) tc->Map->DeleteChara(tc);
+    SendObjectRemoval(tc);
+    if (other->Data != nullptr) other->Data->SetChara(nullptr);
+    tc->Login = TLoginState::kOffline;
+    tc->Context.Reset();
   }
   TMap* map = tc->Map;
   if (map == nullptr || !map->InGrid(tc->Point.X, tc->Point.Y)) {
@@ -242,9 +241,9 @@ void TZoneSession::ZoneLogin(TConnection& context) {
     refuse("位置がマップの外です");
     return;
   }
-  tc->Context = ContextHandle(context);
+  tc->Context.Reset(&context);
   SetChara(tc);
-  tc->Login = true;
+  tc->Login = TLoginState::kInWorld;
 
   for (TPacket& p : entering) p.SendTo(&context);
   SendSurroundings(tc, around);
@@ -256,14 +255,14 @@ std::shared_future<std::string> TZoneSession::Logout(TConnection& context) {
   TChara* tc = Chara();
   if (tc == nullptr) return {};
   SetChara(nullptr);
-  tc->Login = false;
+  tc->Login = TLoginState::kOffline;
   if (tc->Map != nullptr) tc->Map->DeleteChara(tc);
   SendObjectRemoval(tc);
   SendSystemMessage(&context, 3, Format("[%s]さんがログアウトしました", tc->FName), true);
   tc->ATarget = nullptr;
   if (tc->IsDead) tc->Revive();
   // The connection goes away after this; nothing may keep naming it.
-  if (tc->Conn() == &context) tc->Context.reset();
+  if (tc->Conn() == &context) tc->Context.Reset();
   return QueueSaveChara(tc, [server = ServerName(), name = tc->FName](const std::string& error) {
     LogFmt("[%s] キャラクター \"%s\" を保存できませんでした: %s", server, EscapeLogText(name, 300),
            error);
@@ -319,24 +318,9 @@ void TZoneSession::PathMove() {
   uint16_t next_y = ReadWord();
   uint8_t next_dir = ReadByte();
 
-  TMap* map = tc.Map;
-  if (map != nullptr && map->InGrid(x, y)) {
-    // Keep the character listed in the block under its position; the path report itself
-    // carries the movement to the others, so no view packets are exchanged here.
-    if (map->Loaded()) {
-      TMapBlock* from = map->BlockAt(tc.Point.X, tc.Point.Y);
-      TMapBlock* to = map->BlockAt(x, y);
-      if (from != to && from != nullptr && to != nullptr) {
-        auto it = std::find(from->CList.begin(), from->CList.end(), &tc);
-        if (it != from->CList.end()) {
-          to->CList.reserve(to->CList.size() + 1);  // so the character is never in neither
-          from->CList.erase(it);
-          to->CList.push_back(&tc);
-        }
-      }
-    }
-    tc.Point = TMapPoint{x, y};
-  }
+  // The path report itself carries the movement to the others, so no view packets are
+  // exchanged here; a position outside the grid moves nothing.
+  if (tc.Map != nullptr) tc.Map->MoveCharaSilently(&tc, x, y);
   tc.Dir = dir;
   tc.NextPoint = TMapPoint{next_x, next_y};
   tc.NextDir = next_dir;
@@ -368,13 +352,9 @@ void TZoneSession::Whisper(TConnection& context) {
     SMessagePacket(0, Format("存在しないキャラクターです (%s)", text)).SendTo(&context);
     return;
   }
-  // Login is also set between a Multi login and the zone login; such a character is not in
-  // the world yet, and its connection is no Zone connection.
+  // A character logged in on the Multi server only is not in the world yet.
   TConnection* target_conn = target->Conn();
-  bool in_world = target->Login && target_conn != nullptr &&
-                  dynamic_cast<TZoneSession*>(target_conn->Data) != nullptr &&
-                  target_conn->Data->Chara() == target;
-  if (!in_world) {
+  if (!target->InWorld() || target_conn == nullptr) {
     SMessagePacket(0, Format("ログインしていないキャラクターです (%s)", text)).SendTo(&context);
     return;
   }

@@ -168,7 +168,7 @@ void TZoneSession::Attack() {
   } else {
     TChara* target = nullptr;
     // Only a character in the world can be hit; an offline one is not there to be attacked.
-    if (CharaList->TryGetValue(id, target) && target->Login && target->Map != nullptr) {
+    if (CharaList->TryGetValue(id, target) && target->InWorld() && target->Map != nullptr) {
       tc.AttackTo(target);
     }
   }

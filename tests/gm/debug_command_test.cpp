@@ -95,8 +95,8 @@ class DebugCommandTest : public ::testing::Test {
     conn = std::make_shared<RecordingConnection>();
     tc = new TChara();
     tc->FName = "gm";
-    tc->Context = conn;
-    tc->Login = true;
+    tc->Context.Reset(conn.get());
+    tc->Login = TLoginState::kInWorld;
     tc->Point = TMapPoint{10, 10};
     CharaList->Add(tc);
     home = MapList->FindMap(10055);

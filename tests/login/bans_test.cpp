@@ -36,7 +36,7 @@ class BanCommands : public ::testing::Test {
     MapList->Add(std::move(map));
   }
   void TearDown() override {
-    for (TChara* tc : *CharaList) tc->Context.reset();
+    for (TChara* tc : *CharaList) tc->Context.Reset();
     FreeDatabase();
     DataDir.clear();
     StopBanWatcher();
@@ -47,8 +47,8 @@ class BanCommands : public ::testing::Test {
     TChara* tc = nullptr;
     EXPECT_TRUE(CharaList->CreateChara(name, "digest", tc));
     conn = std::make_shared<test::RecordingConnection>("192.0.2.10");
-    tc->Context = conn;
-    tc->Login = true;
+    tc->Context.Reset(conn.get());
+    tc->Login = TLoginState::kInWorld;
     return tc;
   }
   std::string dir;

@@ -127,8 +127,7 @@ class MultiTest : public ::testing::Test {
   }
   void TearDown() override {
     for (auto& c : conns_) {
-      delete c->Data;
-      c->Data = nullptr;
+      c->Data.reset();
     }
     FreeDatabase();
     std::filesystem::remove_all(root_);
@@ -137,7 +136,7 @@ class MultiTest : public ::testing::Test {
 
   std::shared_ptr<RecordingConnection> Connect(const std::string& ip) {
     auto c = std::make_shared<RecordingConnection>(ip);
-    c->Data = new TMultiSession(&server);
+    c->Data = std::make_unique<TMultiSession>(&server);
     conns_.push_back(c);
     return c;
   }
@@ -225,7 +224,7 @@ TEST_F(MultiTest, AccountCreationRefusals) {
   EXPECT_EQ(tc->MailAddr, "mail@example");
   EXPECT_EQ(conn->Data->Chara(), tc);
   EXPECT_EQ(tc->Conn(), conn.get());
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
 
   Send(*conn, Body(cid::kCreateAccount).Str("勇者").Str("pw").Str("").Str(""));
   EXPECT_EQ(Result(*conn), std::make_pair(4, std::string("すでに登録されている名前です")));
@@ -279,7 +278,7 @@ TEST_F(MultiTest, LoginAnswersAndTicket) {
   EXPECT_EQ(info.Str8(), "a%sb");
   EXPECT_EQ(info.U8(), 0);
   EXPECT_TRUE(info.AtEnd());
-  EXPECT_TRUE(tc->Login);
+  EXPECT_EQ(tc->Login, TLoginState::kOnMulti);
   EXPECT_EQ(tc->Conn(), client.get());
   client->Clear();
 
@@ -309,11 +308,11 @@ TEST_F(MultiTest, PasswordChange) {
   TChara* tc = Create("carol", "old", *conn);
   Send(*conn, Body(cid::kChangePassword).Str("carol").Str("bad").Str("new"));
   EXPECT_EQ(Result(*conn).first, 17);
-  tc->Login = true;
+  tc->Login = TLoginState::kOnMulti;
   Send(*conn, Body(cid::kChangePassword).Str("carol").Str("old").Str("new"));
   EXPECT_TRUE(conn->Frames().empty());
   EXPECT_TRUE(VerifyPassword("old", tc->Pass));
-  tc->Login = false;
+  tc->Login = TLoginState::kOffline;
   Send(*conn, Body(cid::kChangePassword).Str("CAROL").Str("old").Str("new"));
   EXPECT_EQ(Result(*conn), std::make_pair(0, std::string("変更に成功しました")));
   EXPECT_TRUE(VerifyPassword("new", tc->Pass));
@@ -328,17 +327,17 @@ TEST_F(MultiTest, DisconnectSavesOnlyItsOwnCharacter) {
   Send(*client, LoginBody("dave", "pw"));
   // The zone has taken the character over meanwhile.
   auto zone = std::make_shared<RecordingConnection>();
-  tc->Context = zone;
+  tc->Context.Reset(zone.get());
   server.DoDisconnect(*client);
   EXPECT_EQ(client->Data, nullptr);
-  EXPECT_TRUE(tc->Login);
+  EXPECT_TRUE(tc->LoggedIn());
   EXPECT_FALSE(std::filesystem::exists(root_ + "/save/dave.json"));
 
   auto again = Connect("127.0.0.1");
-  tc->Login = false;
+  tc->Login = TLoginState::kOffline;
   Send(*again, LoginBody("dave", "pw"));
   server.DoDisconnect(*again);
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
   EXPECT_EQ(tc->Conn(), nullptr);
   EXPECT_TRUE(std::filesystem::exists(root_ + "/save/dave.json"));
 }

@@ -39,6 +39,11 @@ struct Journal {
   int connects = 0;
   int disconnects = 0;
   int sessions_alive = 0;
+  // Disconnect handlers that found the session still there before the base handling, and
+  // gone after it.
+  int sessions_held_through_disconnect = 0;
+  // Set to a connection by packet 72; read under the world lock.
+  TConnectionRef ref;
   std::vector<std::string> exceptions;
 
   template <typename Pred>
@@ -75,6 +80,7 @@ class TestSession : public TSession {
       for (int i = 0; i < 1000 && context.Connected(); ++i) context.Write(chunk.data(), chunk.size());
     }
     if (id == 71) context.Close();
+    if (id == 72) journal_->ref.Reset(&context);  // under the world lock, as a character's
     Bytes rest(RecvLength() - ReadPosition());
     if (!rest.empty()) ReadBuffer(rest.data(), rest.size());
     journal_->Notify([&] { journal_->packets.emplace_back(id, rest); });
@@ -96,8 +102,21 @@ class TestServer : public TServer {
     journal_->Notify([this] { ++journal_->connects; });
   }
   void DoDisconnect(TConnection& context) override {
+    bool before = false;
+    {
+      TWorldGuard lock;
+      before = context.Data != nullptr;
+    }
     TServer::DoDisconnect(context);
-    journal_->Notify([this] { ++journal_->disconnects; });
+    bool after = false;
+    {
+      TWorldGuard lock;
+      after = context.Data != nullptr;
+    }
+    journal_->Notify([&] {
+      ++journal_->disconnects;
+      if (before && !after) ++journal_->sessions_held_through_disconnect;
+    });
   }
   void DoException(TConnection& context, const std::string& message) override {
     journal_->Notify([&] { journal_->exceptions.push_back(message); });
@@ -325,7 +344,22 @@ TEST_F(ServerTest, DisconnectFreesTheSessionAndLeavesTheList) {
   EXPECT_EQ(server_->UserCount(), 0);
   std::lock_guard<std::mutex> lock(journal_.mutex);
   EXPECT_EQ(journal_.sessions_alive, 0);
+  // A server's own disconnect handling (a character's logout and save) still finds the session.
+  EXPECT_EQ(journal_.sessions_held_through_disconnect, 2);
   EXPECT_TRUE(journal_.exceptions.empty());
+}
+
+TEST_F(ServerTest, AReferenceToAConnectionReadsNullOnceItHasEnded) {
+  {
+    Client c(port_);
+    c.Send(Frame(72, {}));
+    ASSERT_TRUE(WaitPackets(1));
+    TWorldGuard lock;
+    EXPECT_NE(journal_.ref.Get(), nullptr);
+  }
+  ASSERT_TRUE(journal_.WaitFor([&] { return journal_.disconnects == 1; }));
+  TWorldGuard lock;
+  EXPECT_EQ(journal_.ref.Get(), nullptr);
 }
 
 TEST_F(ServerTest, AHandlerCanCloseItsConnection) {

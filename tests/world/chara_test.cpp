@@ -68,7 +68,7 @@ TEST_F(CharaTest, MoneyGainStopsAtTheCap) {
   Rec(tc).Clear();
   tc->IncGlod(0);
   EXPECT_TRUE(Rec(tc).Bytes().empty());
-  tc->Login = false;
+  tc->Login = TLoginState::kOffline;
   tc->Glod = 5;
   tc->IncGlod(7);
   EXPECT_EQ(tc->Glod, 12u);

@@ -193,7 +193,7 @@ TEST_F(InventoryTest, EquipWithAFullInventoryOnlyComplains) {
 }
 
 TEST_F(InventoryTest, AnOwnerNotLoggedInGetsNoPacketsButEveryChange) {
-  tc_->Login = false;
+  tc_->Login = TLoginState::kOffline;
   Inv().Add(potion_, 7, true);
   Put(2, axe_, 1);
   Inv().Exchange(1, 4);

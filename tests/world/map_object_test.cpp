@@ -183,6 +183,87 @@ TEST_F(ObjectTest, CharacterListKeepsNamesInStepWithTheList) {
   EXPECT_TRUE(CharaList->TryGetValue("alice", found));
 }
 
+std::string UpperAscii(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+// Every character of `listed` is found by its id and by its name in any case of A-Z, the list
+// holds exactly these, and none of the names in `gone` is found.
+void ExpectLookUpsMatch(const TCharaList& list, const std::vector<TChara*>& listed,
+                        const std::vector<std::string>& gone) {
+  EXPECT_EQ(list.Count(), static_cast<int>(listed.size()));
+  EXPECT_EQ(std::vector<TChara*>(list.begin(), list.end()), listed);
+  for (TChara* tc : listed) {
+    TChara* found = nullptr;
+    EXPECT_TRUE(list.TryGetValue(UpperAscii(tc->FName), found)) << tc->FName;
+    EXPECT_EQ(found, tc) << tc->FName;
+    found = nullptr;
+    EXPECT_TRUE(list.TryGetValue(tc->ObjectID, found)) << tc->FName;
+    EXPECT_EQ(found, tc) << tc->FName;
+  }
+  for (const std::string& name : gone) {
+    TChara* found = nullptr;
+    EXPECT_FALSE(list.TryGetValue(name, found)) << name;
+  }
+}
+
+TEST_F(ObjectTest, CharacterListLookUpsFollowEveryWayInAndOut) {
+  TCharaList list;
+  auto make = [](const std::string& name) {
+    auto* tc = new TChara();
+    tc->FName = name;
+    return tc;
+  };
+  TChara* anna = make("Anna");
+  TChara* ben = make("ben");
+  TChara* cleo = nullptr;
+  list.Add(anna);
+  list.Add(ben);
+  ASSERT_TRUE(list.CreateChara("Cleo", "pw", cleo));
+  TChara* dora = make("DORA");
+  list.Add(dora);
+  ExpectLookUpsMatch(list, {anna, ben, cleo, dora}, {});
+
+  // Refused additions leave both look-ups as they were.
+  std::unique_ptr<TChara> same_name(make("ANNA"));
+  EXPECT_THROW(list.Add(same_name.get()), DuplicateKeyError);
+  auto same_id = std::make_unique<TChara>();
+  same_id->FName = "Eve";
+  same_id->ObjectID = ben->ObjectID;
+  EXPECT_THROW(list.Add(same_id.get()), DuplicateKeyError);
+  TChara* refused = nullptr;
+  EXPECT_FALSE(list.CreateChara("cleo", "pw", refused));
+  ExpectLookUpsMatch(list, {anna, ben, cleo, dora}, {"Eve"});
+
+  // Out by extraction (handed back), by removal, by id; unknown ones change nothing.
+  std::unique_ptr<TChara> extracted(list.Extract(ben));
+  EXPECT_EQ(extracted.get(), ben);
+  EXPECT_EQ(list.Extract(ben), nullptr);
+  ExpectLookUpsMatch(list, {anna, cleo, dora}, {"ben"});
+  EXPECT_EQ(list.Remove(cleo), 1);
+  EXPECT_EQ(list.Remove(extracted.get()), -1);
+  ExpectLookUpsMatch(list, {anna, dora}, {"ben", "cleo"});
+  const uint32_t anna_id = anna->ObjectID;
+  list.DeleteByID(anna_id);
+  list.DeleteByID(anna_id);
+  ExpectLookUpsMatch(list, {dora}, {"ben", "cleo", "anna"});
+
+  // Freed names and ids are taken again.
+  list.Add(extracted.release());
+  TChara* again = nullptr;
+  ASSERT_TRUE(list.CreateChara("CLEO", "pw", again));
+  ExpectLookUpsMatch(list, {dora, ben, again}, {"anna"});
+
+  list.Clear();
+  ExpectLookUpsMatch(list, {}, {"ben", "cleo", "dora"});
+  TChara* fresh = make("dora");
+  list.Add(fresh);
+  ExpectLookUpsMatch(list, {fresh}, {});
+}
+
 TEST_F(ObjectTest, CreateCharaRules) {
   TChara* tc = nullptr;
   EXPECT_FALSE(CharaList->CreateChara("", "pw", tc));
@@ -204,7 +285,7 @@ TEST_F(ObjectTest, CreateCharaRules) {
   EXPECT_EQ(tc->Dir, 2);
   EXPECT_EQ(tc->MaxHP, 16u);
   EXPECT_EQ(tc->MaxWeight, 78);
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
 }
 
 TEST_F(ObjectTest, CharacterNeedsTheStartMap) {

@@ -2,6 +2,7 @@
 // the map list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -180,6 +181,83 @@ TEST_F(MapTest, LoadPlacesNpcsAndPortalsInsideTheMapOnly) {
     }
   }
   EXPECT_EQ(NpcList->Count(), 2);
+}
+
+// How often tc is listed in each block of map that lists it at all, by block coordinates.
+std::map<std::pair<int, int>, int> BlocksListing(const TMap& map, const TChara* tc) {
+  std::map<std::pair<int, int>, int> found;
+  for (int bx = 0; bx < map.BlockWidth; ++bx) {
+    for (int by = 0; by < map.BlockHeight; ++by) {
+      const auto& list = map.Block(bx, by)->CList;
+      const int n = static_cast<int>(std::count(list.begin(), list.end(), tc));
+      if (n > 0) found[{bx, by}] = n;
+    }
+  }
+  return found;
+}
+
+TEST_F(MapTest, AMoveWithoutViewKeepsTheCharacterListedOnceInTheBlockUnderIt) {
+  TChara* walker = Chara("Walker", 5, 5);
+  TChara* watcher = Chara("Watcher", 6, 6);
+  using Listing = std::map<std::pair<int, int>, int>;
+
+  ASSERT_TRUE(start_->MoveCharaSilently(walker, 30, 29));
+  EXPECT_EQ(walker->Point, (TMapPoint{30, 29}));
+  EXPECT_EQ(BlocksListing(*start_, walker), (Listing{{{7, 7}, 1}}));
+  EXPECT_EQ(BlocksListing(*start_, watcher), (Listing{{{1, 1}, 1}}));
+  ASSERT_TRUE(start_->MoveCharaSilently(walker, 31, 31));  // within the block
+  EXPECT_EQ(BlocksListing(*start_, walker), (Listing{{{7, 7}, 1}}));
+  EXPECT_EQ(std::count(start_->CList.begin(), start_->CList.end(), walker), 1);
+
+  // Outside the grid nothing changes.
+  EXPECT_FALSE(start_->MoveCharaSilently(walker, 104, 10));
+  EXPECT_EQ(walker->Point, (TMapPoint{31, 31}));
+  EXPECT_EQ(BlocksListing(*start_, walker), (Listing{{{7, 7}, 1}}));
+  // Nobody is told: the path report carries the movement.
+  EXPECT_TRUE(Rec(walker).Bytes().empty());
+  EXPECT_TRUE(Rec(watcher).Bytes().empty());
+
+  // A character that left the map is not listed again by a late move.
+  start_->DeleteChara(walker);
+  ASSERT_TRUE(start_->MoveCharaSilently(walker, 2, 2));
+  EXPECT_TRUE(BlocksListing(*start_, walker).empty());
+}
+
+TEST_F(MapTest, TakingNpcsAndPortalsOutKeepsItemsAndThePortalCounts) {
+  auto* npc = new TNpc();
+  npc->MapID = 10055;
+  npc->Point = {10, 21};
+  NpcList->Add(npc);
+  auto portal = std::make_unique<TPortal>();
+  portal->SrcMap = start_;
+  portal->DestMap = start_;
+  portal->SrcMinPoint = {10, 20};
+  portal->SrcMaxPoint = {13, 21};
+  portal->Point = {11, 20};
+  TPortal* raw_portal = portal.get();
+  PortalList->Add(std::move(portal));
+  TChara* tc = Chara("P", 12, 21);  // loads the map, standing in the portal
+  auto* item = new TDroppedItem(std::make_unique<TItem>(potion_, 1), 11, 21);
+  ASSERT_TRUE(start_->AddItem(item));
+  TMapBlock* block = start_->Block(2, 5);
+  ASSERT_EQ(block->MapObjects.Count(), 3);
+  EXPECT_EQ(tc->IsInPortal(), raw_portal);
+
+  start_->RemoveNpcsAndPortals();
+  EXPECT_EQ(block->PortalCount(), 0);
+  EXPECT_EQ(block->MapObjects.Count(), 1);
+  EXPECT_EQ(block->MapObjects.IndexOf(item), 0);
+  EXPECT_EQ(tc->IsInPortal(), nullptr);
+  EXPECT_EQ(NpcList->Count(), 1);  // the lists keep them
+  EXPECT_EQ(PortalList->Count(), 1);
+
+  // Placed again, each portal counts once.
+  start_->AddPortal(raw_portal);
+  EXPECT_EQ(block->PortalCount(), 1);
+  EXPECT_EQ(tc->IsInPortal(), raw_portal);
+  start_->RemoveNpcsAndPortals();
+  start_->RemoveNpcsAndPortals();
+  EXPECT_EQ(block->PortalCount(), 0);
 }
 
 // Sets a flag when destroyed, to observe that the map owns what lies on it.

@@ -64,9 +64,9 @@ class WorldTest : public ::testing::Test {
     auto* tc = new TChara();
     tc->FName = name;
     CharaList->Add(tc);
-    auto conn = std::make_shared<RecordingConnection>();
-    tc->Context = conn;
-    tc->Login = true;
+    conns_.push_back(std::make_unique<RecordingConnection>());
+    tc->Context.Reset(conns_.back().get());
+    tc->Login = TLoginState::kInWorld;
     tc->Map = map;
     tc->Point = TMapPoint{x, y};
     map->AddChara(tc);
@@ -74,9 +74,10 @@ class WorldTest : public ::testing::Test {
   }
 
   static RecordingConnection& Rec(const TChara* tc) {
-    return *static_cast<RecordingConnection*>(tc->Context.get());
+    return *static_cast<RecordingConnection*>(tc->Conn());
   }
 
+  std::vector<std::unique_ptr<RecordingConnection>> conns_;  // the characters' connections
   TMap* town_ = nullptr;
 };
 

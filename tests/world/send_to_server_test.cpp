@@ -31,7 +31,7 @@ class AttachSession : public TSession {
   void ParsePacket(TConnection& context, uint8_t id) override {
     if (id != 11) return;
     TChara* tc = g_charas.at(ReadByte());
-    tc->Context = TContextPtr(TContextPtr(), &context);
+    tc->Context.Reset(&context);
     SetChara(tc);
   }
 };
@@ -75,7 +75,7 @@ TEST_F(SendToServerTest, ReachesLoggedInCharactersExceptTheOneLeftOut) {
   TChara* in2 = Chara("In2", 50, 50);
   TChara* left_out = Chara("Left", 5, 5);
   TChara* entering = Chara("Entering", 5, 5);
-  entering->Login = false;
+  entering->Login = TLoginState::kOffline;
   {
     TWorldGuard guard;
     g_charas = {in1, in2, left_out, entering};
@@ -116,7 +116,7 @@ TEST_F(SendToServerTest, ReachesLoggedInCharactersExceptTheOneLeftOut) {
 
   {
     TWorldGuard guard;
-    for (TChara* tc : g_charas) tc->Context.reset();  // the connections close below
+    for (TChara* tc : g_charas) tc->Context.Reset();  // the connections close below
     g_charas.clear();
   }
   for (int fd : fds) ::close(fd);

@@ -104,8 +104,9 @@ class WorldFixture : public ::testing::Test {
     auto* tc = new TChara();
     tc->FName = name;
     CharaList->Add(tc);
-    tc->Context = std::make_shared<RecordingConnection>();
-    tc->Login = true;
+    conns_.push_back(std::make_unique<RecordingConnection>());
+    tc->Context.Reset(conns_.back().get());
+    tc->Login = TLoginState::kInWorld;
     tc->Map = map != nullptr ? map : start_;
     tc->Point = TMapPoint{x, y};
     EXPECT_TRUE(tc->Map->AddChara(tc));
@@ -113,9 +114,10 @@ class WorldFixture : public ::testing::Test {
   }
 
   static RecordingConnection& Rec(const TChara* tc) {
-    return *static_cast<RecordingConnection*>(tc->Context.get());
+    return *static_cast<RecordingConnection*>(tc->Conn());
   }
 
+  std::vector<std::unique_ptr<RecordingConnection>> conns_;  // the characters' connections
   TMap* start_ = nullptr;
   TItemData* potion_ = nullptr;
   TItemData* sword_ = nullptr;

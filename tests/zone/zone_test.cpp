@@ -80,8 +80,7 @@ class ZoneTest : public ::testing::Test {
         TChara* tc = c->Data->Chara();
         tc->Map->DeleteChara(tc);
       }
-      delete c->Data;
-      c->Data = nullptr;
+      c->Data.reset();
     }
     FreeDatabase();
     std::filesystem::remove_all(root_);
@@ -115,7 +114,7 @@ class ZoneTest : public ::testing::Test {
   }
   std::shared_ptr<RecordingConnection> Connect(const std::string& ip = "127.0.0.1") {
     auto c = std::make_shared<RecordingConnection>(ip);
-    c->Data = new TZoneSession(&server);
+    c->Data = std::make_unique<TZoneSession>(&server);
     conns_.push_back(c);
     return c;
   }
@@ -130,7 +129,7 @@ class ZoneTest : public ::testing::Test {
     auto c = Connect();
     IssueZoneTicket(tc->FName, c->PeerIP(), TickCount());
     test::CapturedLog([&] { Send(*c, ZoneLogin(tc->FName)); });
-    EXPECT_TRUE(tc->Login);
+    EXPECT_TRUE(tc->InWorld());
     c->Clear();
     return c;
   }
@@ -182,7 +181,7 @@ TEST_F(ZoneTest, EnteringSequenceInOrder) {
   // bob sees alice appear.
   EXPECT_EQ(bob_conn->Ids(), (std::vector<sid>{sid::kCharaAppear}));
 
-  EXPECT_TRUE(tc->Login);
+  EXPECT_TRUE(tc->InWorld());
   EXPECT_EQ(tc->Conn(), c.get());
   EXPECT_EQ(Listed(town->CList, tc), 1u);
   EXPECT_EQ(Listed(town->BlockAt(10, 10)->CList, tc), 1u);
@@ -194,18 +193,18 @@ TEST_F(ZoneTest, ZoneLoginNeedsAFreshTicketFromTheSameAddress) {
   std::string log = LogOf(*c, ZoneLogin("eve"));
   EXPECT_NE(log.find("\"eve\" (127.0.0.1)"), std::string::npos) << log;
   EXPECT_TRUE(c->Frames().empty());
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
 
   IssueZoneTicket("eve", "10.0.0.8", TickCount());
   LogOf(*c, ZoneLogin("eve"));
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
 
   SetTickOverride(true, 5000);
   IssueZoneTicket("eve", "127.0.0.1", 5000);
   SetTickOverride(true, 65001);
   LogOf(*c, ZoneLogin("eve"));
   SetTickOverride(false);
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
   EXPECT_TRUE(c->Frames().empty());
   EXPECT_TRUE(LogOf(*c, ZoneLogin("nobody")).empty());
 }
@@ -235,15 +234,17 @@ TEST_F(ZoneTest, TakesOverFromTheMultiLogin) {
   tc->Pass = PasswordDigest("pw");
   TMultiServer multi("Multi", 1510);
   auto mconn = std::make_shared<RecordingConnection>();
-  mconn->Data = new TMultiSession(&multi);
+  mconn->Data = std::make_unique<TMultiSession>(&multi);
   test::CapturedLog([&] { test::Feed(*mconn->Data, *mconn, Body(TMultiClientPacketId::kLogin).Str("gina").Str("pw").U8(0)); });
   ASSERT_EQ(tc->Conn(), mconn.get());
+  EXPECT_EQ(tc->Login, TLoginState::kOnMulti);
 
   auto zconn = Connect();
   LogOf(*zconn, ZoneLogin("gina"));
   EXPECT_EQ(tc->Conn(), zconn.get());
+  EXPECT_TRUE(tc->InWorld());
   test::CapturedLog([&] { multi.DoDisconnect(*mconn); });
-  EXPECT_TRUE(tc->Login);
+  EXPECT_TRUE(tc->InWorld());
   EXPECT_EQ(tc->Conn(), zconn.get());
 }
 
@@ -333,6 +334,13 @@ TEST_F(ZoneTest, ChatAndWhispers) {
   };
   EXPECT_EQ(whisper("ghost"), (std::vector<std::string>{"存在しないキャラクターです (hi)"}));
   EXPECT_EQ(whisper("OFFLINE"), (std::vector<std::string>{"ログインしていないキャラクターです (hi)"}));
+  // Logged in on the Multi server only: not in the world yet, and its connection hears nothing.
+  TChara* waiting = NewChara("waiting", 6, 6);
+  auto multi_conn = std::make_shared<RecordingConnection>();
+  waiting->Context.Reset(multi_conn.get());
+  waiting->Login = TLoginState::kOnMulti;
+  EXPECT_EQ(whisper("waiting"), (std::vector<std::string>{"ログインしていないキャラクターです (hi)"}));
+  EXPECT_TRUE(multi_conn->Bytes().empty());
   EXPECT_EQ(whisper("lena"), (std::vector<std::string>{"lena> hi", "lena> hi"}));
 }
 
@@ -346,7 +354,7 @@ TEST_F(ZoneTest, DisconnectLogsOutRevivesAndSaves) {
   tc->Mode = 4;
   test::CapturedLog([&] { server.DoDisconnect(*c); });
   EXPECT_EQ(c->Data, nullptr);
-  EXPECT_FALSE(tc->Login);
+  EXPECT_FALSE(tc->LoggedIn());
   EXPECT_FALSE(tc->IsDead);
   EXPECT_EQ(tc->Conn(), nullptr);
   EXPECT_EQ(Listed(town->CList, tc), 0u);
@@ -362,7 +370,7 @@ TEST_F(ZoneTest, DisconnectLogsOutRevivesAndSaves) {
 
 TEST_F(ZoneTest, RevivalDueThirtySecondsAfterDeath) {
   TChara& tc = *NewChara("sam", 10, 10);
-  tc.Login = true;
+  tc.Login = TLoginState::kInWorld;
   tc.IsDead = true;
   tc.DeadTime = 1000;
   EXPECT_FALSE(ReviveDue(tc, 31000));
@@ -370,7 +378,7 @@ TEST_F(ZoneTest, RevivalDueThirtySecondsAfterDeath) {
   tc.DeadTime = 0xFFFFF000u;  // died just before the clock wraps
   EXPECT_FALSE(ReviveDue(tc, 100));
   EXPECT_TRUE(ReviveDue(tc, 30000));
-  tc.Login = false;
+  tc.Login = TLoginState::kOffline;
   EXPECT_FALSE(ReviveDue(tc, 30000));
 }
 
@@ -578,6 +586,11 @@ TEST_F(ZoneTest, AttacksWithoutTargetOrOnAbsentCharacters) {
   c->Clear();
   Send(*c, Body(cid::kAttack).U32(away->ObjectID));  // logged out: not in the world to be hit
   Send(*c, Body(cid::kAttack).U32(4999999));         // no such mob
+  EXPECT_TRUE(c->Frames().empty());
+  EXPECT_EQ(away->HP, 50u);
+  // Logged in on the Multi server only: still not on the map.
+  away->Login = TLoginState::kOnMulti;
+  Send(*c, Body(cid::kAttack).U32(away->ObjectID));
   EXPECT_TRUE(c->Frames().empty());
   EXPECT_EQ(away->HP, 50u);
 }
