@@ -39,12 +39,19 @@ if [ -n "$rev" ]; then
   (cd "$root" && git archive "$rev") | tar -x -C "$stage"
 else
   # What git tracks and what it does not ignore, as it is in the working tree.
-  (cd "$root" && git ls-files -co --exclude-standard -z) |
-    rsync -a --from0 --files-from=- "$root"/ "$stage"/
+  (cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -x -C "$stage"
 fi
 # Only files whose content differs are replaced (with a new time), so the build folder
-# rebuilds just what changed since the last run.
-rsync -r --checksum --delete "$stage"/ "$tree"/
+# rebuilds just what changed since the last run; files gone from the stage go from the copy.
+(cd "$stage" && find . -type f) | while IFS= read -r f; do
+  if ! cmp -s "$stage/$f" "$tree/$f"; then
+    mkdir -p "$(dirname "$tree/$f")"
+    cp "$stage/$f" "$tree/$f"
+  fi
+done
+(cd "$tree" && find . -type f) | while IFS= read -r f; do
+  [ -e "$stage/$f" ] || rm -f "$tree/$f"
+done
 if [ ! -f "$build/build.ninja" ]; then
   nice -n 19 cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >"$work/cmake.log" 2>&1
