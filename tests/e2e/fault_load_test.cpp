@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "e2e/gm_player.h"
+#include "support/loopback.h"
 
 namespace vornhal::e2e {
 namespace {
@@ -32,22 +33,7 @@ double Median(std::vector<double> v) {
 // A plain loopback socket, for bytes the client library would never send. A receive buffer
 // size, when given, is set before the connect so the window stays that small.
 int ConnectRaw(int port, int rcvbuf = 0) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (rcvbuf > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-  timeval tv{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return test::ConnectLoopback(port, {.rcvbuf = rcvbuf, .nodelay = true, .send_timeout_ms = 1000});
 }
 
 bool SendAll(int fd, const std::vector<uint8_t>& bytes) {

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback.h"
 #include "support/server_process.h"
 
 namespace vornhal::e2e {
@@ -27,18 +28,7 @@ using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
 using test::ServerProcess;
 
-int Connect(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
+int Connect(int port) { return test::ConnectLoopback(port); }
 
 // True when the peer closes (or resets) the socket within the timeout.
 bool WaitClosed(int fd, Millis timeout) {

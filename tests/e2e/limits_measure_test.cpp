@@ -28,6 +28,7 @@
 #include "client/connection.h"
 #include "client/parsers.h"
 #include "gm_player.h"
+#include "support/loopback.h"
 #include "support/server_process.h"
 
 namespace vornhal::e2e {
@@ -45,26 +46,7 @@ long RssKiB(pid_t pid) {
   return -1;
 }
 
-int ConnectFrom(const char* local, int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  // A bound client socket in TIME_WAIT must not keep a later server from its port.
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  ::inet_pton(AF_INET, local, &addr.sin_addr);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
+int ConnectFrom(const char* local, int port) { return test::ConnectLoopback(port, {.from = local}); }
 
 // User plus system CPU seconds of a process.
 double CpuSeconds(pid_t pid) {
