@@ -325,7 +325,10 @@ TEST_F(FaultLoad, WalkersStayAnsweredWhileOthersConnectSendHalfFramesAndDrop) {
             << kChurners << " clients churn\n";
 }
 
-TEST_F(FaultLoad, ClientThatNeverReadsIsCutOffWithoutSlowingOthers) {
+// The round trips with and without the disturbance are printed as figures; bench/fault_timing.sh
+// compares them over several runs. The tests check what does not depend on the machine's speed:
+// the others are answered throughout, nobody else is dropped.
+TEST_F(FaultLoad, ClientThatNeverReadsIsCutOffWhileOthersStayAnswered) {
   std::vector<Player*> list = EnterWalkers(10, "walk");
   // The stalled client floods chat, which the server echoes to its own area only: it stands
   // on another map, so the walkers' load is the server's work alone.
@@ -359,13 +362,11 @@ TEST_F(FaultLoad, ClientThatNeverReadsIsCutOffWithoutSlowingOthers) {
   std::cout << "[ fault ] stalled client cut after " << sent << " chat lines; step round trip "
             << "median " << alone << " us undisturbed, " << disturbed << " us disturbed ("
             << Phase(1).size() << " steps)\n";
-  ASSERT_GE(Phase(1).size(), 20u);
-  // The figures are for the benchmarks; the test catches a stalled world, which costs whole
-  // ticks (tens of milliseconds), not the noise of a shared machine or a sanitizer build.
-  EXPECT_LT(disturbed, alone + 30000.0);
+  // The walkers kept stepping while the stalled client's bytes piled up.
+  EXPECT_GE(Phase(1).size(), 20u);
 }
 
-TEST_F(FaultLoad, StepFloodDoesNotSlowOthers) {
+TEST_F(FaultLoad, StepFloodIsPacedWhileOthersStayAnswered) {
   std::vector<Player*> list = EnterWalkers(10, "walk");
   Ticket t = MultiLogin("flooder");
   int fd = RawZoneEnter(t);
@@ -413,10 +414,8 @@ TEST_F(FaultLoad, StepFloodDoesNotSlowOthers) {
   std::cout << "[ fault ] flooder sent " << steps << " steps in 4 s (" << received.load()
             << " bytes back); step round trip median " << alone << " us undisturbed, "
             << disturbed << " us disturbed (" << Phase(1).size() << " steps)\n";
-  ASSERT_GE(Phase(1).size(), 20u);
-  // The figures are for the benchmarks; the test catches a stalled world, which costs whole
-  // ticks (tens of milliseconds), not the noise of a shared machine or a sanitizer build.
-  EXPECT_LT(disturbed, alone + 30000.0);
+  // The walkers kept stepping during the flood.
+  EXPECT_GE(Phase(1).size(), 20u);
   // The flooder was slowed down, not cut off: it kept being answered.
   EXPECT_EQ(server->CountInLog("からの受信が多すぎるため読み込みを一時停止"), 1);
   EXPECT_EQ(server->CountInLog("未送信データ"), 0);
@@ -468,11 +467,17 @@ TEST_F(FaultLoad, OutOfDescriptorsRefusesWithoutSpinningAndRecovers) {
   ASSERT_FALSE(waiting.empty()) << "every connection was served despite the limit";
   EXPECT_TRUE(server->WaitForLog("[Multi] 接続の受け付けに失敗", 2000)) << server->Log();
 
-  // While connections wait, the server retries now and then instead of spinning.
+  // While connections wait, the server retries now and then instead of spinning: every failed
+  // accept is logged and followed by a pause of 200 ms, so 3 s hold at most 15 retries (a
+  // slow machine makes fewer, never more). The CPU figure is printed for bench/fault_timing.sh.
+  const std::string failed = "[Multi] 接続の受け付けに失敗";
+  const int failed0 = server->CountInLog(failed);
   double cpu0 = CpuSeconds(server->Pid());
   std::this_thread::sleep_for(Millis(3000));
   double cpu = CpuSeconds(server->Pid()) - cpu0;
-  EXPECT_LT(cpu, 0.3) << "CPU seconds over 3 s with connections waiting";
+  const int retries = server->CountInLog(failed) - failed0;
+  EXPECT_GE(retries, 1) << "the server stopped trying to accept";
+  EXPECT_LE(retries, 3000 / 200 + 2) << "the server retries without pausing";
   // A served client is still answered.
   {
     uint8_t drop[256];
