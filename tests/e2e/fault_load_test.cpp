@@ -18,11 +18,13 @@
 
 #include "e2e/gm_player.h"
 #include "support/loopback.h"
+#include "support/process_stats.h"
 
 namespace vornhal::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using test::CpuSeconds;
 
 double Median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -95,25 +97,8 @@ class FaultLoad : public SampleWorld {
 
   // Creates the account and logs in on the Multi server; the Zone login is left to the caller.
   Ticket MultiLogin(const std::string& name) {
-    client::Connection multi;
-    multi.Connect(server->multi_port);
-    if (!multi.WaitFor(sid::kGreeting)) throw std::runtime_error("no greeting");
-    multi.Send(client::CVersionPacket(kClientVersion));
-    auto version = multi.WaitFor(sid::kVersionResult);
-    if (!version) throw std::runtime_error("no version result");
-    Ticket t{name, client::ParseVersionResult(*version).key, 0};
-    if (t.key.empty()) t.key = std::string(client::kDefaultKey);
-    multi.SetKey(t.key);
-    multi.Send(client::CCreateAccountPacket(name, "pw", "real", "mail@example.invalid"));
-    auto created = multi.WaitFor(sid::kResult);
-    if (!created || client::ParseResult(*created).code != 0) throw std::runtime_error("account refused");
-    multi.Send(client::CLoginPacket(name, "pw", false));
-    auto login = multi.WaitFor(sid::kResult);
-    if (!login || client::ParseResult(*login).code != 0) throw std::runtime_error("login refused");
-    auto info = multi.WaitFor(sid::kServerInfo);
-    if (!info) throw std::runtime_error("no zone server named");
-    t.zone_port = client::ParseServerInfo(*info).port;
-    return t;
+    const Admission a = MultiAdmission(name, "pw");
+    return Ticket{name, a.key.empty() ? std::string(client::kDefaultKey) : a.key, a.zone_port};
   }
 
   // Enters the world on a raw socket (the Zone login carries no seed byte, so it needs no key).
@@ -420,22 +405,6 @@ TEST_F(FaultLoad, StepFloodIsPacedWhileOthersStayAnswered) {
   EXPECT_EQ(server->CountInLog("からの受信が多すぎるため読み込みを一時停止"), 1);
   EXPECT_EQ(server->CountInLog("未送信データ"), 0);
   EXPECT_GT(received.load(), 100000);
-}
-
-// User plus system CPU time of a process, in seconds.
-double CpuSeconds(pid_t pid) {
-  std::string stat = test::ServerProcess::ReadText("/proc/" + std::to_string(pid) + "/stat");
-  size_t close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream in(stat.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  // Fields after the name: state is field 3; utime and stime are fields 14 and 15.
-  for (int i = 3; i <= 15 && in >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // Whether the socket has received any bytes (the greeting) within the wait.

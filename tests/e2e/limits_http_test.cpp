@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/loopback.h"
+#include "support/process_stats.h"
 #include "support/server_process.h"
 
 namespace vornhal::e2e {
@@ -26,6 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
+using test::RssKiB;
 using test::ServerProcess;
 
 int Connect(int port) { return test::ConnectLoopback(port); }
@@ -42,15 +44,6 @@ bool WaitClosed(int fd, Millis timeout) {
     if (n <= 0) return true;
   }
   return false;
-}
-
-long RssKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
 }
 
 ServerProcess::Options Sample() {
