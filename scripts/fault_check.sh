@@ -8,7 +8,8 @@
 # Every unit test program runs in full; of the end-to-end program only the tests matching the
 # gtest filter FILTER (default below, the ones the end-to-end faults need; "-" for none).
 # The tests are those of the working tree, or of the commit REV. A fault is "caught" when at least one test fails; "build failed" means the fault did not
-# compile (it then proves nothing). The copy and its build folder live in
+# compile (it then proves nothing). With --out FILE, FILE.tests lists the failed tests of each
+# fault. The copy and its build folder live in
 # $FAULT_CHECK_DIR (default /tmp/vornhal-fault-check) and are reused by the next run.
 set -euo pipefail
 
@@ -89,7 +90,7 @@ report() {
   [ -n "$out" ] && echo "$1" >>"$out"
   return 0
 }
-[ -n "$out" ] && : >"$out"
+[ -n "$out" ] && : >"$out" && : >"$out.tests"
 
 started=$(date +%s)
 if [ -n "$rev" ]; then
@@ -127,6 +128,7 @@ for patch in "${faults[@]}"; do
       shown=$(echo "$failed" | head -4 | paste -sd ' ' -)
       [ "$n" -gt 4 ] && shown="$shown ..."
       report "$(printf '%-32s caught (%d tests, %ds): %s' "$name" "$n" $(($(date +%s) - t0)) "$shown")"
+      [ -n "$out" ] && echo "$name: $(echo "$failed" | paste -sd ' ' -)" >>"$out.tests"
     else
       report "$(printf '%-32s NOT CAUGHT (%ds)' "$name" $(($(date +%s) - t0)))"
     fi
