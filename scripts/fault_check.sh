@@ -6,11 +6,11 @@
 #   scripts/fault_check.sh [--out FILE] [--e2e FILTER] [--rev REV] [FAULT...]
 #
 # Every unit test program runs in full; of the end-to-end program only the tests matching the
-# gtest filter FILTER (default below, the ones the end-to-end faults need; "-" for none).
-# The tests are those of the working tree, or of the commit REV. A fault is "caught" when at least one test fails; "build failed" means the fault did not
-# compile (it then proves nothing). With --out FILE, FILE.tests lists the failed tests of each
-# fault. The copy and its build folder live in
-# $FAULT_CHECK_DIR (default /tmp/vornhal-fault-check) and are reused by the next run.
+# gtest filter FILTER (default below, the ones the end-to-end faults need; "-" for none). The
+# tests are those of the working tree, or of the commit REV. A fault is "caught" when at least
+# one test fails; "build failed" means the fault did not compile (it then proves nothing). With
+# --out FILE, FILE.tests lists the failed tests of each fault. The copy and its build folder
+# live in $FAULT_CHECK_DIR (default /tmp/vornhal-fault-check) and are reused by the next run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
