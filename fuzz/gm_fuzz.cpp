@@ -24,17 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::LoadSampleWorld();
   auto conn = std::make_shared<RecordingConnection>();
   auto other_conn = std::make_shared<RecordingConnection>();
-  std::unique_ptr<TSession> session = ZoneServer->CreateSession();
-  std::unique_ptr<TSession> other_session = ZoneServer->CreateSession();
-  conn->Data = session.get();
-  other_conn->Data = other_session.get();
+  conn->Data = ZoneServer->CreateSession();
+  other_conn->Data = ZoneServer->CreateSession();
+  TSession* session = conn->Data.get();
+  TSession* other_session = other_conn->Data.get();
 
   TChara* tc = fuzz::NewChara("gm", 30, 30);
   TChara* other = fuzz::NewChara("other", 32, 30);
-  for (auto [c, co, s] : {std::tuple{tc, conn, session.get()}, std::tuple{other, other_conn, other_session.get()}}) {
+  for (auto [c, co, s] : {std::tuple{tc, conn.get(), session}, std::tuple{other, other_conn.get(), other_session}}) {
     c->Map = MapList->FindMap(10055);
-    c->Context = co;
-    c->Login = true;
+    c->Context.Reset(co);
+    c->Login = TLoginState::kInWorld;
     s->SetChara(c);
     if (!c->Map->AddChara(c)) std::abort();
   }
@@ -52,9 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
 
-  conn->Data = other_conn->Data = nullptr;
-  tc->Context.reset();
-  other->Context.reset();
+  conn->Data.reset();
+  other_conn->Data.reset();
+  tc->Context.Reset();
+  other->Context.Reset();
   fuzz::FreeWorld();
   return 0;
 }

@@ -28,23 +28,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::make_shared<RecordingConnection>("192.168.1.5"),
       std::make_shared<RecordingConnection>("203.0.113.9"),
       std::make_shared<RecordingConnection>("127.0.0.1")};
-  std::unique_ptr<TSession> sessions[4];
+  TSession* sessions[4];
   for (int i = 0; i < 4; ++i) {
-    sessions[i] = MultiServer->CreateSession();
-    conns[i]->Data = sessions[i].get();
+    conns[i]->Data = MultiServer->CreateSession();
+    sessions[i] = conns[i]->Data.get();
   }
   // bob's earlier login, still open.
   sessions[3]->SetChara(bob);
-  bob->Context = ContextHandle(*conns[3]);
-  bob->Login = true;
+  bob->Context.Reset(conns[3].get());
+  bob->Login = TLoginState::kOnMulti;
 
   fuzz::ForEachRecord(data, size, [&](uint8_t selector, const std::vector<uint8_t>& body) {
     int k = selector % 3;
     fuzz::Deliver(*sessions[k], *conns[k], body);
   });
 
-  for (auto& c : conns) c->Data = nullptr;
-  for (auto& s : sessions) s.reset();
+  for (auto& c : conns) c->Data.reset();
   fuzz::FreeWorld();
   return 0;
 }

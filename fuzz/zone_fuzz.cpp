@@ -36,17 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::make_shared<RecordingConnection>("127.0.0.1"),
       std::make_shared<RecordingConnection>("127.0.0.1"),
       std::make_shared<RecordingConnection>("10.0.0.9")};
-  std::unique_ptr<TSession> sessions[3];
+  TSession* sessions[3];
   for (int i = 0; i < 3; ++i) {
-    sessions[i] = ZoneServer->CreateSession();
-    conns[i]->Data = sessions[i].get();
+    conns[i]->Data = ZoneServer->CreateSession();
+    sessions[i] = conns[i]->Data.get();
   }
   const uint32_t now = TickCount();
   IssueZoneTicket("alice", "127.0.0.1", now);
   IssueZoneTicket("bob", "127.0.0.1", now);
   fuzz::Deliver(*sessions[0], *conns[0], ZoneLoginBody("alice"));
   fuzz::Deliver(*sessions[1], *conns[1], ZoneLoginBody("bob"));
-  if (!alice->Login || !bob->Login) std::abort();
+  if (!alice->InWorld() || !bob->InWorld()) std::abort();
   IssueZoneTicket("carol", "10.0.0.9", now);
   IssueZoneTicket("alice", "10.0.0.9", now);
 
@@ -55,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Deliver(*sessions[k], *conns[k], body);
   });
 
-  for (auto& c : conns) c->Data = nullptr;
-  for (auto& s : sessions) s.reset();
+  for (auto& c : conns) c->Data.reset();
   fuzz::FreeWorld();
   return 0;
 }

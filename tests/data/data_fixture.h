@@ -1,37 +1,23 @@
-// A fresh data folder under /tmp with the containers created, for the data-layer tests.
+// A fresh world on a fresh data folder under /tmp, for the data-layer tests.
 #pragma once
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "data/common.h"
 #include "data/database.h"
 #include "platform/text.h"
-#include "world/exp_table.h"
+#include "support/test_world.h"
 #include "world/globals.h"
 
 namespace vornhal::test {
 
-class DataFolderTest : public ::testing::Test {
+class DataFolderTest : public FreshWorldWithFolder {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vornhal-data-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    DataDir = root_ + "/";
-    InitExpTable();
-    InitDatabase();
-    ResetObjectIDs();
-  }
-  void TearDown() override {
-    FreeDatabase();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-    DataDir.clear();
-  }
+  DataFolderTest() : root_(folder_.Path()) {}
 
   // Writes raw bytes to DataDir + relative path, creating folders.
   void WriteBytes(const std::string& relative, const std::string& bytes) {
@@ -45,17 +31,10 @@ class DataFolderTest : public ::testing::Test {
   }
   std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
 
-  // Runs fn with standard output captured and returns what it printed.
+  // Runs fn with the log captured and returns what it printed.
   template <typename Fn>
   std::string Captured(Fn&& fn) {
-    ::testing::internal::CaptureStdout();
-    try {
-      fn();
-    } catch (...) {
-      ::testing::internal::GetCapturedStdout();
-      throw;
-    }
-    return ::testing::internal::GetCapturedStdout();
+    return CapturedLog(std::forward<Fn>(fn));
   }
 
   // Two maps the store and the portal tests need.
@@ -63,7 +42,21 @@ class DataFolderTest : public ::testing::Test {
     WriteText("db/MapDB.txt", "10055,80,60,0,0,町,1\r\n1,120,100,0,0,草原,2\r\n");
   }
 
-  std::string root_;
+  // The world the character store tests need: three items (a stick, a potion, a cap) and the
+  // two basic maps, written as data files and loaded.
+  void LoadStoreWorld() {
+    WriteText("db/ItemDB.txt",
+              "Stick1,木の棒,0,1,0,1,0,0,1,1,1\r\n"
+              "helixir,回復薬,0,0,5,2,0,0,0,0,2\r\n"
+              "cap1,帽子,0,1,0,3,0,0,4,3,3\r\n");
+    WriteBasicMaps();
+    Captured([] {
+      LoadItemData();
+      LoadMapData();
+    });
+  }
+
+  const std::string root_;
 };
 
 }  // namespace vornhal::test

@@ -22,10 +22,8 @@ const char* const kDialogs[] = {
 class SampleWorldTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    ResetWorld();
     DataDir = std::string(VORNHAL_SAMPLE_DIR) + "/";
-    InitExpTable();
-    InitDatabase();
-    ResetObjectIDs();
     ::testing::internal::CaptureStdout();
     LoadDatabase();
     LoadRuleText();
@@ -34,8 +32,7 @@ class SampleWorldTest : public ::testing::Test {
     log_ = new std::string(::testing::internal::GetCapturedStdout());
   }
   static void TearDownTestSuite() {
-    FreeDatabase();
-    DataDir.clear();
+    FreeWorld();
     delete log_;
   }
   static std::string* log_;

@@ -74,15 +74,7 @@ class SaveWriterTest : public DataFolderTest {
  protected:
   void SetUp() override {
     DataFolderTest::SetUp();
-    WriteText("db/ItemDB.txt",
-              "Stick1,木の棒,0,1,0,1,0,0,1,1,1\r\n"
-              "helixir,回復薬,0,0,5,2,0,0,0,0,2\r\n"
-              "cap1,帽子,0,1,0,3,0,0,4,3,3\r\n");
-    WriteBasicMaps();
-    Captured([] {
-      LoadItemData();
-      LoadMapData();
-    });
+    LoadStoreWorld();
   }
   void TearDown() override {
     StopSaveWriter();

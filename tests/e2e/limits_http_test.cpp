@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback.h"
+#include "support/process_stats.h"
 #include "support/server_process.h"
 
 namespace vornhal::e2e {
@@ -25,20 +27,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
+using test::RssKiB;
 using test::ServerProcess;
 
-int Connect(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
+int Connect(int port) { return test::ConnectLoopback(port); }
 
 // True when the peer closes (or resets) the socket within the timeout.
 bool WaitClosed(int fd, Millis timeout) {
@@ -52,15 +44,6 @@ bool WaitClosed(int fd, Millis timeout) {
     if (n <= 0) return true;
   }
   return false;
-}
-
-long RssKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
 }
 
 ServerProcess::Options Sample() {

@@ -28,59 +28,19 @@
 #include "client/connection.h"
 #include "client/parsers.h"
 #include "gm_player.h"
+#include "support/loopback.h"
+#include "support/process_stats.h"
 #include "support/server_process.h"
 
 namespace vornhal::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using test::CpuSeconds;
+using test::RssKiB;
 using test::ServerProcess;
 
-long RssKiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-int ConnectFrom(const char* local, int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  // A bound client socket in TIME_WAIT must not keep a later server from its port.
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  ::inet_pton(AF_INET, local, &addr.sin_addr);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// User plus system CPU seconds of a process.
-double CpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t close = stat.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(stat.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
+int ConnectFrom(const char* local, int port) { return test::ConnectLoopback(port, {.from = local}); }
 
 ServerProcess::Options SampleWith(const std::string& ini) {
   ServerProcess::Options o;

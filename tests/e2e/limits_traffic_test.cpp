@@ -22,6 +22,7 @@
 #include "client/parsers.h"
 #include "client/wire.h"
 #include "gm_player.h"
+#include "support/loopback.h"
 #include "support/server_process.h"
 
 namespace vornhal::e2e {
@@ -42,24 +43,7 @@ int CountLines(const std::string& text) { return static_cast<int>(std::count(tex
 // A non-blocking raw connection from a local address; bytes the server would answer are never
 // read.
 int RawConnect(const std::string& local, int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  // A bound client socket in TIME_WAIT must not keep a later server from its port.
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  ::inet_pton(AF_INET, local.c_str(), &addr.sin_addr);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+  return test::ConnectLoopback(port, {.from = local.c_str()});
 }
 
 // Sends the unit again and again for the duration, as fast as the server takes it in.

@@ -11,6 +11,7 @@
 #include "net/session.h"
 #include "platform/text.h"
 #include "support/recording_connection.h"
+#include "support/test_world.h"
 #include "world/globals.h"
 #include "world/packets.h"
 
@@ -19,6 +20,8 @@ namespace {
 
 using test::Frame;
 using sid = TServerPacketId;
+using test::MessageText;
+using test::Messages;
 using test::RecordingConnection;
 
 class NullSession : public TSession {
@@ -27,54 +30,16 @@ class NullSession : public TSession {
   void ParsePacket(TConnection&, uint8_t) override {}
 };
 
-// The text of an SMessagePacket type 3 (u8 3, u8 0, str16 in code page 932), or "" otherwise.
-std::string MessageText(const Frame& f) {
-  if (f.id != TServerPacketId::kMessage || f.payload.size() < 4 || f.payload[0] != 3) return "";
-  TWireReader r(f.payload);
-  r.Skip(2);
-  try {
-    return r.Str16();
-  } catch (const ReadPastEndError&) {
-    return "";
-  }
-}
-
 // The payload a client would read from a freshly built packet.
 std::vector<uint8_t> Payload(TPacket packet) { return test::Unscrambled(packet).payload; }
 
-std::vector<std::string> Messages(const RecordingConnection& conn) {
-  std::vector<std::string> out;
-  for (const Frame& f : conn.Frames()) {
-    if (f.id == TServerPacketId::kMessage) out.push_back(MessageText(f));
-  }
-  return out;
-}
-
-std::unique_ptr<TMap> MakeMap(uint16_t id, const std::string& name, uint16_t w, uint16_t h) {
-  auto map = std::make_unique<TMap>();
-  map->ID = id;
-  map->Name = name;
-  map->Width = w;
-  map->Height = h;
-  return map;
-}
-
-std::unique_ptr<TItemData> MakeItem(const std::string& key, uint8_t item_type) {
-  auto d = std::make_unique<TItemData>();
-  d->MetaKey = key;
-  d->Name = key;
-  d->ItemType = item_type;
-  return d;
-}
-
-class DebugCommandTest : public ::testing::Test {
+class DebugCommandTest : public test::FreshWorld {
  protected:
   void SetUp() override {
-    CreateWorldContainers();
-    ResetObjectIDs();
-    MapList->Add(MakeMap(10055, "はじまりの町", 40, 40));
-    MapList->Add(MakeMap(1, "草原", 100, 80));
-    MapList->Add(MakeMap(34463, "遠い島", 30, 30));
+    FreshWorld::SetUp();
+    test::AddMap(10055, "はじまりの町", 40, 40);
+    test::AddMap(1, "草原", 100, 80);
+    test::AddMap(34463, "遠い島", 30, 30);
     // Map 1 has a cell file: (20, 20) is a wall.
     TMap* grass = MapList->FindMap(1);
     grass->Usedat = true;
@@ -84,30 +49,23 @@ class DebugCommandTest : public ::testing::Test {
     grass->dat[20 * 81 + 20] = 1;
     MapList->MapSort();
     for (const char* key : {"money1", "money2", "money3", "money4", "helixir"}) {
-      ItemDB->Add(MakeItem(key, 0));
+      test::AddItemData(key, key, 0);
     }
-    ItemDB->Add(MakeItem("sword", 1));
+    test::AddItemData("sword", "sword", 1);
     auto beat = std::make_unique<TMobData>();
     beat->Name = "ビートミー";
     beat->MaxHP = 10;
     MobDB->Add(std::move(beat));
 
-    conn = std::make_shared<RecordingConnection>();
-    tc = new TChara();
-    tc->FName = "gm";
-    tc->Context.Reset(conn.get());
-    tc->Login = TLoginState::kInWorld;
-    tc->Point = TMapPoint{10, 10};
-    CharaList->Add(tc);
     home = MapList->FindMap(10055);
-    tc->Map = home;
-    home->AddChara(tc);
+    tc = test::AddPlayingChara("gm", home, 10, 10);
+    conn = &test::Rec(tc);
   }
   void TearDown() override {
     for (const auto& map : *MapList) {
       if (tc->Map == map.get()) map->DeleteChara(tc);
     }
-    FreeWorldContainers();
+    FreshWorld::TearDown();
   }
 
   void Run(const std::string& text) {
@@ -117,7 +75,7 @@ class DebugCommandTest : public ::testing::Test {
   std::vector<Frame> Frames() const { return conn->Frames(); }
 
   NullSession session;
-  std::shared_ptr<RecordingConnection> conn;
+  RecordingConnection* conn = nullptr;
   TChara* tc = nullptr;
   TMap* home = nullptr;
 };

@@ -11,6 +11,7 @@
 #include "login/bans.h"
 #include "platform/files.h"
 #include "support/recording_connection.h"
+#include "support/test_world.h"
 #include "world/chara.h"
 #include "world/globals.h"
 #include "world/map.h"
@@ -19,29 +20,19 @@
 namespace vornhal {
 namespace {
 
-class BanCommands : public ::testing::Test {
+class BanCommands : public test::FreshWorldWithFolder {
  protected:
+  BanCommands() : FreshWorldWithFolder("vornhal-bancmd"), dir(folder_.Path()) {}
   void SetUp() override {
-    char tmpl[] = "/tmp/vornhal-bancmd-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    FreshWorldWithFolder::SetUp();
     LoadBanFile(dir + "/bans.txt");
-    DataDir = dir + "/";
-    InitDatabase();
-    ResetObjectIDs();
-    auto map = std::make_unique<TMap>();
-    map->ID = 10055;
-    map->Width = 40;
-    map->Height = 40;
-    MapList->Add(std::move(map));
+    test::AddMap(10055, "town", 40, 40);
   }
   void TearDown() override {
     for (TChara* tc : *CharaList) tc->Context.Reset();
-    FreeDatabase();
-    DataDir.clear();
+    FreshWorldWithFolder::TearDown();
     StopBanWatcher();
     SetCurrentBans(TBanList());
-    std::filesystem::remove_all(dir);
   }
   TChara* Playing(const std::string& name, std::shared_ptr<test::RecordingConnection>& conn) {
     TChara* tc = nullptr;
@@ -51,7 +42,7 @@ class BanCommands : public ::testing::Test {
     tc->Login = TLoginState::kInWorld;
     return tc;
   }
-  std::string dir;
+  const std::string dir;
 };
 
 TEST_F(BanCommands, BadTargetsAreRefusedAndNothingIsWritten) {

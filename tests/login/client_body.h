@@ -13,6 +13,7 @@
 #include "net/session.h"
 #include "net/wire.h"
 #include "platform/text.h"
+#include "support/captured_log.h"
 #include "support/recording_connection.h"
 
 namespace vornhal::test {
@@ -70,18 +71,5 @@ class Reader : private ReaderBytes, public TWireReader {
 
 // The payload of a freshly built packet, as a client reads it.
 inline std::vector<uint8_t> PayloadOf(TPacket packet) { return Unscrambled(packet).payload; }
-
-// Runs fn with standard output captured and returns what it printed.
-template <typename Fn>
-std::string CapturedLog(Fn&& fn) {
-  ::testing::internal::CaptureStdout();
-  try {
-    fn();
-  } catch (...) {
-    ::testing::internal::GetCapturedStdout();
-    throw;
-  }
-  return ::testing::internal::GetCapturedStdout();
-}
 
 }  // namespace vornhal::test

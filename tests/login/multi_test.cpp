@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/format.h"
 #include "platform/settings.h"
+#include "support/test_world.h"
 #include "world/globals.h"
 
 namespace vornhal {
@@ -104,22 +105,12 @@ TEST(ServerLists, BytesAndThreeCompressedLists) {
   ResetSettingsToDefaults();
 }
 
-class MultiTest : public ::testing::Test {
+class MultiTest : public test::FreshWorldWithFolder {
  protected:
+  MultiTest() : FreshWorldWithFolder("vornhal-multi"), root_(folder_.Path()) {}
   void SetUp() override {
-    char tmpl[] = "/tmp/vornhal-multi-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    DataDir = root_ + "/";
-    InitDatabase();
-    ResetObjectIDs();
-    ResetSettingsToDefaults();
-    ClearZoneTickets();
-    auto map = std::make_unique<TMap>();
-    map->ID = 10055;
-    map->Width = 40;
-    map->Height = 40;
-    MapList->Add(std::move(map));
+    FreshWorldWithFolder::SetUp();
+    test::AddMap(10055, "town", 40, 40);
     LocalIP = "192.168.1.2";
     GlobalIP = "203.0.113.7";
     BuildServerLists();
@@ -129,9 +120,7 @@ class MultiTest : public ::testing::Test {
     for (auto& c : conns_) {
       c->Data.reset();
     }
-    FreeDatabase();
-    std::filesystem::remove_all(root_);
-    DataDir.clear();
+    FreshWorldWithFolder::TearDown();
   }
 
   std::shared_ptr<RecordingConnection> Connect(const std::string& ip) {
@@ -169,7 +158,7 @@ class MultiTest : public ::testing::Test {
     return b;
   }
 
-  std::string root_;
+  const std::string root_;
   TMultiServer server{"Multi", 1510};
   std::vector<std::shared_ptr<RecordingConnection>> conns_;
   std::shared_ptr<RecordingConnection> conn;

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/free_port.h"
+#include "support/loopback.h"
 
 #include <atomic>
 #include <chrono>
@@ -103,18 +103,9 @@ using test::FreePort;
 
 class Client {
  public:
-  explicit Client(uint16_t port, int rcvbuf = 0) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (rcvbuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      throw std::runtime_error("connect failed");
-    }
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  explicit Client(uint16_t port, int rcvbuf = 0)
+      : fd_(test::ConnectLoopback(port, {.rcvbuf = rcvbuf, .nodelay = true})) {
+    if (fd_ < 0) throw std::runtime_error("connect failed");
   }
   ~Client() { ::close(fd_); }
   void Send(const Bytes& bytes) {

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/free_port.h"
+#include "support/loopback.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -131,17 +131,8 @@ using test::FreePort;
 
 class Client {
  public:
-  explicit Client(uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      throw std::runtime_error("connect failed");
-    }
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  explicit Client(uint16_t port) : fd_(test::ConnectLoopback(port, {.nodelay = true})) {
+    if (fd_ < 0) throw std::runtime_error("connect failed");
   }
   ~Client() { Close(); }
   void Send(const Bytes& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }

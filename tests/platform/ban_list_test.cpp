@@ -11,6 +11,7 @@
 
 #include "platform/ban_list.h"
 #include "platform/files.h"
+#include "support/temp_folder.h"
 
 namespace vornhal {
 namespace {
@@ -100,19 +101,13 @@ TEST(BanList, BadLinesAreReportedWithTheirNumber) {
 
 class BanFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vornhal-bans-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/bans.txt";
-  }
   void TearDown() override {
     StopBanWatcher();
     SetCurrentBans(TBanList());
-    std::filesystem::remove_all(dir);
   }
-  std::string dir;
-  std::string path;
+  test::TempFolder folder{"vornhal-bans"};
+  const std::string dir = folder.Path();
+  const std::string path = dir + "/bans.txt";
 };
 
 TEST_F(BanFile, EditsKeepOtherLinesAndApplyAtOnce) {

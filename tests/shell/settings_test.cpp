@@ -10,6 +10,7 @@
 #include "platform/settings.h"
 #include "shell/ini_file.h"
 #include "shell/settings_file.h"
+#include "support/temp_folder.h"
 
 namespace vornhal {
 namespace {
@@ -167,8 +168,8 @@ TEST_F(SettingsTest, SavingDropsObsoleteKeysAndKeepsUnknownOnes) {
 }
 
 TEST_F(SettingsTest, LoadCreatesOrRewritesTheFile) {
-  std::string dir = std::filesystem::temp_directory_path() / "vornhal-settings-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  test::TempFolder folder("vornhal-settings");
+  const std::string dir = folder.Path();
   std::string path = dir + "/vornhal.ini";
   LoadSettings(path);
   EXPECT_EQ(ReadFile(path).value_or(""), WriteSettingsText(""));
@@ -182,7 +183,6 @@ TEST_F(SettingsTest, LoadCreatesOrRewritesTheFile) {
   EXPECT_FALSE(FileExists(path + ".tmp"));
 
   EXPECT_THROW(SaveSettings(dir + "/missing-folder/vornhal.ini"), std::runtime_error);
-  std::filesystem::remove_all(dir);
 }
 
 // The file may hold the admin token: a rewrite never makes it readable by more users than

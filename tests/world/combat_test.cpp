@@ -57,7 +57,7 @@ TEST_F(CombatTest, DirectionTowardsACell) {
 }
 
 TEST_F(CombatTest, RatesAndDamage) {
-  TChara* a = AddChara("A", town_, 10, 10);
+  TChara* a = AddPlayingChara("A", town_, 10, 10);
   TMob* target = Summon(11, 10);
   a->Dir = 1;
   target->Dir = 3;
@@ -82,8 +82,8 @@ TEST_F(CombatTest, RatesAndDamage) {
 }
 
 TEST_F(CombatTest, HitOnAMob) {
-  TChara* a = AddChara("A", town_, 10, 10);
-  TChara* watcher = AddChara("W", town_, 12, 12);
+  TChara* a = AddPlayingChara("A", town_, 10, 10);
+  TChara* watcher = AddPlayingChara("W", town_, 12, 12);
   TMob* mob = Summon(11, 10);
   a->Dir = 1;
   mob->Dir = 0;
@@ -106,7 +106,7 @@ TEST_F(CombatTest, HitOnAMob) {
 }
 
 TEST_F(CombatTest, OneAttackInAHundredMisses) {
-  TChara* a = AddChara("A", town_, 10, 10);
+  TChara* a = AddPlayingChara("A", town_, 10, 10);
   TMob* mob = Summon(11, 10);
   Rec(a).Clear();
   SeedRandom(SeedWhereFirstDrawIsZero(true));
@@ -123,7 +123,7 @@ TEST_F(CombatTest, OneAttackInAHundredMisses) {
 }
 
 TEST_F(CombatTest, KillPaysAndSendsTheDeath) {
-  TChara* a = AddChara("A", town_, 10, 10);
+  TChara* a = AddPlayingChara("A", town_, 10, 10);
   TMob* mob = Summon(11, 10, true);
   town_->DeleteMob(mob);  // move it to a known cell, keeping the block lists consistent
   mob->Point = TMapPoint{11, 10};
@@ -158,8 +158,8 @@ TEST_F(CombatTest, KillPaysAndSendsTheDeath) {
 }
 
 TEST_F(CombatTest, RefusedAttacksOnlyShowTheRefusalMotion) {
-  TChara* a = AddChara("A", town_, 10, 10);
-  TChara* b = AddChara("B", town_, 11, 10);
+  TChara* a = AddPlayingChara("A", town_, 10, 10);
+  TChara* b = AddPlayingChara("B", town_, 11, 10);
   TMob* mob = Summon(11, 11);
   SeedRandom(SeedWhereFirstDrawIsZero(false));
   const Bytes refusal = B({0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x50, 0x00});

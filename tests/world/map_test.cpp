@@ -322,6 +322,12 @@ TEST_F(MapTest, CanMove) {
   EXPECT_FALSE(grid->CanMove(3, 4));
   EXPECT_FALSE(grid->CanMove(8, 2));   // inside the map, outside the file
   EXPECT_FALSE(grid->CanMove(11, 2));  // beyond Width
+  // The first column and row past the file are blocked too, even when the file holds more
+  // bytes than its grid needs.
+  grid->dat.assign(64, 0);
+  EXPECT_TRUE(grid->CanMove(5, 5));
+  EXPECT_FALSE(grid->CanMove(6, 2));
+  EXPECT_FALSE(grid->CanMove(2, 6));
 }
 
 TEST_F(MapTest, MapListSearchAndSort) {

@@ -11,9 +11,9 @@ using Ids = std::vector<TServerPacketId>;
 class SendsTest : public WorldTest {};
 
 TEST_F(SendsTest, SurroundingsShowTheCharaAndItsNeighbourhood) {
-  TChara* a = AddChara("A", town_, 17, 35);    // block (4, 8)
-  TChara* near = AddChara("B", town_, 25, 40);  // block (6, 10): inside the 5 x 5 area
-  TChara* far = AddChara("C", town_, 29, 35);   // block (7, 8): outside
+  TChara* a = AddPlayingChara("A", town_, 17, 35);    // block (4, 8)
+  TChara* near = AddPlayingChara("B", town_, 25, 40);  // block (6, 10): inside the 5 x 5 area
+  TChara* far = AddPlayingChara("C", town_, 29, 35);   // block (7, 8): outside
   TItemData herb;
   herb.Name = "Herb";
   auto* item = new TDroppedItem(std::make_unique<TItem>(&herb, 1), 10, 30);  // block (2, 7)
@@ -41,8 +41,8 @@ TEST_F(SendsTest, SurroundingsShowTheCharaAndItsNeighbourhood) {
 
 TEST_F(SendsTest, SurroundingsAtTheMapCornerStayInsideTheGrid) {
   TMap* tiny = AddMap(2, "Tiny", 7, 7);  // 2 x 2 blocks
-  TChara* a = AddChara("A", tiny, 0, 0);
-  TChara* b = AddChara("B", tiny, 7, 7);
+  TChara* a = AddPlayingChara("A", tiny, 0, 0);
+  TChara* b = AddPlayingChara("B", tiny, 7, 7);
   Rec(a).Clear();
   SendSurroundings(a);
   EXPECT_EQ(Rec(a).Ids(), Ids({sid::kCharaAppear, sid::kCharaAppear}));
@@ -50,9 +50,9 @@ TEST_F(SendsTest, SurroundingsAtTheMapCornerStayInsideTheGrid) {
 }
 
 TEST_F(SendsTest, RemovalGoesToTheAreaWithoutTheObject) {
-  TChara* a = AddChara("A", town_, 17, 35);
-  TChara* b = AddChara("B", town_, 18, 35);
-  TChara* far = AddChara("C", town_, 90, 90);
+  TChara* a = AddPlayingChara("A", town_, 17, 35);
+  TChara* b = AddPlayingChara("B", town_, 18, 35);
+  TChara* far = AddPlayingChara("C", town_, 90, 90);
   Rec(a).Clear();
   Rec(b).Clear();
   SendObjectRemoval(a);
@@ -63,10 +63,10 @@ TEST_F(SendsTest, RemovalGoesToTheAreaWithoutTheObject) {
 }
 
 TEST_F(SendsTest, ChangeMapOnTheSameMap) {
-  TChara* a = AddChara("A", town_, 17, 35);
-  TChara* old_neighbour = AddChara("B", town_, 18, 35);
-  TChara* new_neighbour = AddChara("D", town_, 80, 80);
-  TChara* far = AddChara("C", town_, 40, 80);
+  TChara* a = AddPlayingChara("A", town_, 17, 35);
+  TChara* old_neighbour = AddPlayingChara("B", town_, 18, 35);
+  TChara* new_neighbour = AddPlayingChara("D", town_, 80, 80);
+  TChara* far = AddPlayingChara("C", town_, 40, 80);
   for (TChara* tc : {a, old_neighbour, new_neighbour, far}) Rec(tc).Clear();
 
   ChangeMap(a, town_, 81, 81);
@@ -98,9 +98,9 @@ TEST_F(SendsTest, ChangeMapToAnotherMap) {
   TMap* dun = AddMap(1, "Dun", 50, 50);
   dun->BGM = 7;
   dun->Weather = 2;
-  TChara* a = AddChara("A", town_, 17, 35);
-  TChara* old_neighbour = AddChara("B", town_, 18, 35);
-  TChara* there = AddChara("D", dun, 6, 6);
+  TChara* a = AddPlayingChara("A", town_, 17, 35);
+  TChara* old_neighbour = AddPlayingChara("B", town_, 18, 35);
+  TChara* there = AddPlayingChara("D", dun, 6, 6);
   auto* npc = new TNpc();
   npc->FName = "Np";
   npc->MapID = 1;
@@ -124,8 +124,8 @@ TEST_F(SendsTest, ChangeMapToAnotherMap) {
 }
 
 TEST_F(SendsTest, SystemMessageToOneConnection) {
-  TChara* a = AddChara("A", town_, 17, 35);
-  TChara* b = AddChara("B", town_, 18, 35);
+  TChara* a = AddPlayingChara("A", town_, 17, 35);
+  TChara* b = AddPlayingChara("B", town_, 18, 35);
   Rec(a).Clear();
   Rec(b).Clear();
   SendSystemMessage(a->Conn(), 3, "Hi", false);

@@ -1,7 +1,6 @@
 // The Zone server's handlers, driven through its packet handler on a small world: two maps
 // joined by a portal, NPCs with and without script, and recording connections.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include "login/client_body.h"
 #include "login/multi.h"
 #include "platform/clock.h"
+#include "support/test_world.h"
 #include "world/globals.h"
 #include "world/npc.h"
 #include "world/packets.h"
@@ -33,39 +33,17 @@ std::vector<TServerPacketId> Ids(const std::vector<Frame>& frames) {
   return ids;
 }
 
-class ZoneTest : public ::testing::Test {
+class ZoneTest : public test::FreshWorldWithFolder {
  protected:
+  ZoneTest() : FreshWorldWithFolder("vornhal-zone"), root_(folder_.Path()) {}
   void SetUp() override {
-    char tmpl[] = "/tmp/vornhal-zone-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    DataDir = root_ + "/";
-    InitDatabase();
-    ResetObjectIDs();
-    ClearZoneTickets();
-    for (auto [id, w, h] : {std::tuple{10055, 40, 40}, std::tuple{1, 100, 80}}) {
-      auto map = std::make_unique<TMap>();
-      map->ID = static_cast<uint16_t>(id);
-      map->Width = static_cast<uint16_t>(w);
-      map->Height = static_cast<uint16_t>(h);
-      MapList->Add(std::move(map));
-    }
-    MapList->MapSort();
-    town = MapList->FindMap(10055);
-    field = MapList->FindMap(1);
+    FreshWorldWithFolder::SetUp();
+    test::TownAndField world = test::BuildTownAndField();
+    town = world.town;
+    field = world.field;
 
-    auto portal = std::make_unique<TPortal>();
-    portal->SrcMap = town;
-    portal->Point = TMapPoint{21, 21};
-    portal->SrcMinPoint = TMapPoint{20, 20};
-    portal->SrcMaxPoint = TMapPoint{22, 22};
-    portal->DestMap = field;
-    portal->DestPoint = TMapPoint{30, 30};
-    portal->Dir = 2;
-    PortalList->Add(std::move(portal));
-
-    AddItem("stick1", 1, 1);
-    AddItem("potion", 0, 0);
+    test::AddItemData("stick1", "stick1", 1, 1);
+    test::AddItemData("potion", "potion", 0, 0);
     for (const char* name : kDialogNames) ScriptCRCs[name] = 7;
     ScriptCRCs["VornhalTest"] = 11;
     ScriptCRCs["nMiAllMarket01"] = 12;
@@ -82,35 +60,14 @@ class ZoneTest : public ::testing::Test {
       }
       c->Data.reset();
     }
-    FreeDatabase();
-    std::filesystem::remove_all(root_);
-    DataDir.clear();
+    FreshWorldWithFolder::TearDown();
   }
 
-  void AddItem(const std::string& key, uint8_t item_type, uint8_t equip_part) {
-    auto d = std::make_unique<TItemData>();
-    d->MetaKey = key;
-    d->Name = key;
-    d->ItemType = item_type;
-    d->EquipPart = equip_part;
-    ItemDB->Add(std::move(d));
+  static TNpc* AddNpc(const std::string& name, const std::string& script) {
+    return test::AddNpc(name, script, 10055, TMapPoint{12, 12});
   }
-  TNpc* AddNpc(const std::string& name, const std::string& script) {
-    auto* npc = new TNpc();
-    npc->FName = name;
-    npc->ScriptName = script;
-    npc->MapID = 10055;
-    npc->Point = TMapPoint{12, 12};
-    npc->GraphicID = 16500;
-    NpcList->Add(npc);
-    return npc;
-  }
-  TChara* NewChara(const std::string& name, uint16_t x, uint16_t y) {
-    auto* tc = new TChara();
-    tc->FName = name;
-    tc->Point = TMapPoint{x, y};
-    CharaList->Add(tc);
-    return tc;
+  static TChara* NewChara(const std::string& name, uint16_t x, uint16_t y) {
+    return test::AddChara(name, TMapPoint{x, y});
   }
   std::shared_ptr<RecordingConnection> Connect(const std::string& ip = "127.0.0.1") {
     auto c = std::make_shared<RecordingConnection>(ip);
@@ -140,7 +97,7 @@ class ZoneTest : public ::testing::Test {
     return test::CapturedLog([&] { test::Feed(session ? *session : *c.Data, c, body); });
   }
 
-  std::string root_;
+  const std::string root_;
   TZoneServer server{"Zone", 11010};
   std::vector<std::shared_ptr<RecordingConnection>> conns_;
   TMap* town = nullptr;
