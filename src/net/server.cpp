@@ -45,7 +45,11 @@ constexpr size_t kMaxUnsentBytes = 4u << 20;
 constexpr auto kCloseFlushTime = std::chrono::seconds(2);
 // Pause before accepting again after an accept failure (for example, out of descriptors).
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(200);
-constexpr int kIoThreads = 2;
+// Network threads: two, or one where the machine has only two cores. The world's work runs
+// under one lock, so a second thread mainly overlaps system calls; with two cores it competes
+// with the main loop, the save writer and the password checks for the same cores, and a reply
+// waits for a core more often than it gains from the overlap.
+int IoThreadCount() { return std::thread::hardware_concurrency() > 2 ? 2 : 1; }
 // TCP keep-alive: a peer that vanished without a word (a player idle in the world is never
 // closed for silence) is found after about ten minutes.
 constexpr int kKeepAliveIdleSeconds = 300;
@@ -93,7 +97,7 @@ class IoPool {
     if (users_++ > 0) return;
     io_.restart();
     guard_.emplace(asio::make_work_guard(io_));
-    for (int i = 0; i < kIoThreads; ++i) threads_.emplace_back([this] { io_.run(); });
+    for (int i = IoThreadCount(); i > 0; --i) threads_.emplace_back([this] { io_.run(); });
   }
 
   void Release() {
