@@ -24,8 +24,13 @@ while [ $# -gt 0 ]; do
     --out) out=$2; shift 2 ;;
     --e2e) e2e_filter=$2; shift 2 ;;
     --rev) rev=$2; shift 2 ;;
+    -h|--help) sed -n '2,/^$/s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -*) echo "unknown option: $1 (see --help)" >&2; exit 2 ;;
     *) faults+=("$1"); shift ;;
   esac
+done
+for f in "${faults[@]}"; do
+  [ -f "$f" ] || { echo "no such fault patch: $f" >&2; exit 2; }
 done
 if [ ${#faults[@]} -eq 0 ]; then
   for f in "$root"/tests/faults/*.patch; do faults+=("$f"); done
