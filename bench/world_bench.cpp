@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "net/connection.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/packets.h"
 
 namespace vornhal {
@@ -34,24 +34,22 @@ class DiscardingConnection : public TConnection {
 constexpr int kCharacters = 1000;
 constexpr uint16_t kMapSize = 100;
 
-struct World {
-  World() {
-    CreateWorldContainers();
-    ResetObjectIDs();
-    auto map = std::make_unique<TMap>();
+struct TBenchWorld {
+  TBenchWorld() {
+    auto map = std::make_unique<TMap>(world);
     map->ID = 10055;
     map->Name = "Bench";
     map->Width = kMapSize;
     map->Height = kMapSize;
     this->map = map.get();
-    MapList->Add(std::move(map));
+    world.MapList.Add(std::move(map));
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> cell(0, kMapSize - 1);
     for (int i = 0; i < kCharacters; ++i) {
-      auto* tc = new TChara();
+      auto* tc = new TChara(world);
       tc->FName = std::to_string(i);
       tc->FName.insert(tc->FName.begin(), 'c');
-      CharaList->Add(tc);
+      world.CharaList.Add(tc);
       conns.push_back(std::make_unique<DiscardingConnection>());
       tc->Context.Reset(conns.back().get());
       tc->Login = TLoginState::kInWorld;
@@ -60,7 +58,6 @@ struct World {
       all.push_back(tc);
     }
   }
-  ~World() { FreeWorldContainers(); }
 
   size_t BytesSent() const {
     size_t total = 0;
@@ -68,6 +65,7 @@ struct World {
     return total;
   }
 
+  TWorld world;
   TMap* map = nullptr;
   std::vector<TChara*> all;
   std::vector<std::unique_ptr<DiscardingConnection>> conns;
@@ -76,7 +74,7 @@ struct World {
 // One character walks east and west across the border between blocks 11 and 12 (cells 47
 // and 48) in the middle of the map: every step changes block and exchanges the view.
 void BM_MoveCharaAcrossBlocks(benchmark::State& state) {
-  World world;
+  TBenchWorld world;
   TChara* mover = world.all.front();
   world.map->MoveChara(mover, 47, 50);
   const size_t before = world.BytesSent();
@@ -92,7 +90,7 @@ BENCHMARK(BM_MoveCharaAcrossBlocks);
 
 // Steps inside one block: only the position changes.
 void BM_MoveCharaWithinBlock(benchmark::State& state) {
-  World world;
+  TBenchWorld world;
   TChara* mover = world.all.front();
   world.map->MoveChara(mover, 48, 50);
   bool east = true;
@@ -105,7 +103,7 @@ BENCHMARK(BM_MoveCharaWithinBlock);
 
 // Build one removal packet and send it to the area of a character in the middle of the map.
 void BM_SendToBlock(benchmark::State& state) {
-  World world;
+  TBenchWorld world;
   TChara* centre = world.all.front();
   world.map->MoveChara(centre, 50, 50);
   size_t receivers = 0;

@@ -14,15 +14,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vornhal;
+  TWorld& World = *fuzz::CurrentWorld();
   std::unique_ptr<TChara> tc;
   try {
-    tc = CharaFromJson(std::string(reinterpret_cast<const char*>(data), size));
+    tc = CharaFromJson(World, std::string(reinterpret_cast<const char*>(data), size));
   } catch (const std::exception&) {
     std::abort();  // a bad file is rejected (nullopt), never thrown at the loader
   }
   if (!tc) return 0;
   const std::string saved = CharaToJson(*tc);
-  std::unique_ptr<TChara> again = CharaFromJson(saved);
+  std::unique_ptr<TChara> again = CharaFromJson(World, saved);
   if (!again || CharaToJson(*again) != saved) std::abort();
   return 0;
 }

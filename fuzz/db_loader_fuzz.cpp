@@ -14,12 +14,12 @@ namespace {
 
 using namespace vornhal;
 
-void AddMap(uint16_t id, uint16_t w, uint16_t h) {
-  auto map = std::make_unique<TMap>();
+void AddMap(TWorld& world, uint16_t id, uint16_t w, uint16_t h) {
+  auto map = std::make_unique<TMap>(world);
   map->ID = id;
   map->Width = w;
   map->Height = h;
-  MapList->Add(std::move(map));
+  world.MapList.Add(std::move(map));
 }
 
 }  // namespace
@@ -34,13 +34,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string input(reinterpret_cast<const char*>(data), size);
-  CreateWorldContainers();
-  ResetObjectIDs();
+  TWorld World;
   try {
     switch (VORNHAL_LOADER) {
       case 0:
         fuzz::WriteDataFile("db/ItemDB.txt", input);
-        LoadItemData();
+        LoadItemData(World);
         break;
       case 1: {
         size_t nul = input.find('\0');
@@ -53,32 +52,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzz::WriteDataFile(name, grid);
           }
         }
-        LoadMapData();
+        LoadMapData(World);
         // Every map that loaded a grid holds the cells it claims.
-        for (auto& map : *MapList) {
+        for (auto& map : World.MapList) {
           if (map->Usedat && map->dat.size() != static_cast<size_t>(map->DatWidth) * static_cast<size_t>(map->DatHeight)) std::abort();
         }
         break;
       }
       case 2:
-        AddMap(10055, 80, 60);
-        AddMap(1, 120, 100);
-        MapList->MapSort();
+        AddMap(World, 10055, 80, 60);
+        AddMap(World, 1, 120, 100);
+        World.MapList.MapSort();
         fuzz::WriteDataFile("db/PortalList.txt", input);
-        LoadPortalData();
+        LoadPortalData(World);
         break;
       case 3:
         fuzz::WriteDataFile("db/NpcList.txt", input);
-        LoadNpcData();
+        LoadNpcData(World);
         break;
       case 4:
         fuzz::WriteDataFile("db/MobDB.txt", input);
-        LoadMobData();
+        LoadMobData(World);
         break;
     }
   } catch (const FatalDataError&) {
     // A data error that stops start-up: the expected outcome for a bad MobDB.txt or grid.
   }
-  FreeWorldContainers();
   return 0;
 }

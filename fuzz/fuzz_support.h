@@ -22,8 +22,7 @@
 #include "platform/settings.h"
 #include "platform/text.h"
 #include "support/recording_connection.h"
-#include "world/exp_table.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "zone/zone.h"
 
 #ifndef VORNHAL_SAMPLE_DIR
@@ -75,45 +74,52 @@ inline void PrepareSampleData() {
   LocalIP = "192.168.0.2";
   GlobalIP = "203.0.113.7";
   PacketKeyLength = static_cast<int>(PacketKey.size());
-  InitExpTable();
-  InitDatabase();
+  ClearDataBlocks();
   LoadRuleText();
   LoadTempData();
   CreateScriptDataList();
   BuildServerLists();
-  FreeWorldContainers();
-  // Never opened: sends to everyone walk an empty connection list.
-  ZoneServer = new TZoneServer("Zone", 11010);
-  MultiServer = new TMultiServer("Multi", 1510);
 }
 
-// The sample world's containers, loaded afresh (characters added by the caller).
-inline void LoadSampleWorld() {
-  CreateWorldContainers();
-  ResetObjectIDs();
-  ClearZoneTickets();
+// The world of the current input.
+inline std::unique_ptr<TWorld>& CurrentWorld() {
+  static std::unique_ptr<TWorld> world;
+  return world;
+}
+
+// A fresh world loaded from the sample (characters added by the caller), with the two servers
+// on it. The servers are never opened: sends to everyone walk an empty connection list.
+inline TWorld& LoadSampleWorld() {
+  CurrentWorld() = std::make_unique<TWorld>();
+  TWorld& world = *CurrentWorld();
   AccountLimit = false;
   AccountLimitValue = 0;
-  LoadItemData();
-  LoadMapData();
-  LoadPortalData();
-  LoadNpcData();
-  LoadMobData();
+  LoadItemData(world);
+  LoadMapData(world);
+  LoadPortalData(world);
+  LoadNpcData(world);
+  LoadMobData(world);
+  ZoneServer = new TZoneServer(world, "Zone", 11010);
+  MultiServer = new TMultiServer(world, "Multi", 1510);
+  return world;
 }
 
-// Takes every character off the map lists it is on, then frees the world.
+// Takes every character off the map lists it is on, then frees the servers and the world.
 inline void FreeWorld() {
-  for (auto& map : *MapList) {
+  for (auto& map : CurrentWorld()->MapList) {
     for (auto* tc : std::vector<TChara*>(map->CList.begin(), map->CList.end())) map->DeleteChara(tc);
   }
-  FreeWorldContainers();
-  ClearZoneTickets();
+  delete ZoneServer;
+  ZoneServer = nullptr;
+  delete MultiServer;
+  MultiServer = nullptr;
+  CurrentWorld().reset();
 }
 
 // A character of the sample world standing in the town.
-inline TChara* NewChara(const std::string& name, uint16_t x, uint16_t y) {
+inline TChara* NewChara(TWorld& world, const std::string& name, uint16_t x, uint16_t y) {
   TChara* tc = nullptr;
-  if (!CharaList->CreateChara(name, PasswordDigest("pw"), tc)) std::abort();
+  if (!world.CharaList.CreateChara(name, PasswordDigest("pw"), tc)) std::abort();
   tc->Point = TMapPoint{x, y};
   return tc;
 }

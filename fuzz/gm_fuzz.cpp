@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::LoadSampleWorld();
+  TWorld& World = fuzz::LoadSampleWorld();
   auto conn = std::make_shared<RecordingConnection>();
   auto other_conn = std::make_shared<RecordingConnection>();
   conn->Data = ZoneServer->CreateSession();
@@ -29,10 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TSession* session = conn->Data.get();
   TSession* other_session = other_conn->Data.get();
 
-  TChara* tc = fuzz::NewChara("gm", 30, 30);
-  TChara* other = fuzz::NewChara("other", 32, 30);
+  TChara* tc = fuzz::NewChara(World, "gm", 30, 30);
+  TChara* other = fuzz::NewChara(World, "other", 32, 30);
   for (auto [c, co, s] : {std::tuple{tc, conn.get(), session}, std::tuple{other, other_conn.get(), other_session}}) {
-    c->Map = MapList->FindMap(10055);
+    c->Map = World.MapList.FindMap(10055);
     c->Context.Reset(co);
     c->Login = TLoginState::kInWorld;
     s->SetChara(c);

@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::LoadSampleWorld();
-  TChara* alice = fuzz::NewChara("alice", 30, 30);
-  TChara* bob = fuzz::NewChara("bob", 31, 30);
+  TWorld& World = fuzz::LoadSampleWorld();
+  TChara* alice = fuzz::NewChara(World, "alice", 30, 30);
+  TChara* bob = fuzz::NewChara(World, "bob", 31, 30);
   (void)alice;
 
   std::shared_ptr<RecordingConnection> conns[4] = {

@@ -26,11 +26,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::LoadSampleWorld();
-  TChara* alice = fuzz::NewChara("alice", 30, 30);
-  TChara* bob = fuzz::NewChara("bob", 31, 31);
-  fuzz::NewChara("carol", 25, 30);
-  alice->Map = bob->Map = MapList->FindMap(10055);
+  TWorld& World = fuzz::LoadSampleWorld();
+  TChara* alice = fuzz::NewChara(World, "alice", 30, 30);
+  TChara* bob = fuzz::NewChara(World, "bob", 31, 31);
+  fuzz::NewChara(World, "carol", 25, 30);
+  alice->Map = bob->Map = World.MapList.FindMap(10055);
 
   std::shared_ptr<RecordingConnection> conns[3] = {
       std::make_shared<RecordingConnection>("127.0.0.1"),
@@ -42,13 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sessions[i] = conns[i]->Data.get();
   }
   const uint32_t now = TickCount();
-  IssueZoneTicket("alice", "127.0.0.1", now);
-  IssueZoneTicket("bob", "127.0.0.1", now);
+  World.ZoneTickets.Issue("alice", "127.0.0.1", now);
+  World.ZoneTickets.Issue("bob", "127.0.0.1", now);
   fuzz::Deliver(*sessions[0], *conns[0], ZoneLoginBody("alice"));
   fuzz::Deliver(*sessions[1], *conns[1], ZoneLoginBody("bob"));
   if (!alice->InWorld() || !bob->InWorld()) std::abort();
-  IssueZoneTicket("carol", "10.0.0.9", now);
-  IssueZoneTicket("alice", "10.0.0.9", now);
+  World.ZoneTickets.Issue("carol", "10.0.0.9", now);
+  World.ZoneTickets.Issue("alice", "10.0.0.9", now);
 
   fuzz::ForEachRecord(data, size, [&](uint8_t selector, const std::vector<uint8_t>& body) {
     int k = selector % 3;

@@ -78,9 +78,9 @@ std::optional<std::string> StringField(const TJson& body, const char* key, httpl
 
 std::string Who(const httplib::Request& req) { return req.remote_addr; }
 
-std::string MetricsText() {
+std::string MetricsText(const TWorld& world) {
   metrics::TCounterData d = metrics::ReadCounters();
-  const admin::TCounts c = admin::ReadCounts();
+  const admin::TCounts c = admin::ReadCounts(world);
   metrics::TMetricsText out;
   out.Family("vornhal_players_online", "gauge", "Characters in the world.");
   out.Sample("vornhal_players_online", c.players);
@@ -114,6 +114,8 @@ std::string MetricsText() {
 }  // namespace
 
 struct TAdminServer::Impl {
+  explicit Impl(TWorld& w) : world(w) {}
+  TWorld& world;
   httplib::Server server;
   std::thread thread;
   TOptions options;
@@ -124,6 +126,7 @@ struct TAdminServer::Impl {
 void TAdminServer::Impl::Routes() {
   const std::string token = options.token;
   const bool metrics_token = options.metrics_token;
+  TWorld& world = this->world;
   server.set_pre_routing_handler([token, metrics_token](const httplib::Request& req,
                                                          httplib::Response& res) {
     const bool api = req.path.rfind("/api/", 0) == 0 || req.path == "/api";
@@ -140,11 +143,11 @@ void TAdminServer::Impl::Routes() {
     res.set_header("Cache-Control", "no-store");
     res.set_content(std::string(admin::DashboardPage()), "text/html; charset=utf-8");
   });
-  server.Get("/metrics", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(MetricsText(), "text/plain; version=0.0.4; charset=utf-8");
+  server.Get("/metrics", [&world](const httplib::Request&, httplib::Response& res) {
+    res.set_content(MetricsText(world), "text/plain; version=0.0.4; charset=utf-8");
   });
-  server.Get("/api/status", [](const httplib::Request&, httplib::Response& res) {
-    Reply(res, 200, admin::StatusJson());
+  server.Get("/api/status", [&world](const httplib::Request&, httplib::Response& res) {
+    Reply(res, 200, admin::StatusJson(world));
   });
   server.Get("/api/players", [](const httplib::Request&, httplib::Response& res) {
     Reply(res, 200, admin::PlayersJson(admin::ListPlayers()));
@@ -152,21 +155,21 @@ void TAdminServer::Impl::Routes() {
   server.Get("/api/history", [](const httplib::Request&, httplib::Response& res) {
     Reply(res, 200, admin::HistoryJson());
   });
-  server.Get(R"(/api/maps/(\d{1,5}))", [](const httplib::Request& req, httplib::Response& res) {
+  server.Get(R"(/api/maps/(\d{1,5}))", [&world](const httplib::Request& req, httplib::Response& res) {
     unsigned long id = std::stoul(req.matches[1].str());
-    std::optional<TJson> map = id <= 0xFFFF ? admin::MapJson(static_cast<uint16_t>(id)) : std::nullopt;
+    std::optional<TJson> map = id <= 0xFFFF ? admin::MapJson(world, static_cast<uint16_t>(id)) : std::nullopt;
     if (!map) {
       ReplyError(res, 404, "no such map");
       return;
     }
     Reply(res, 200, *map);
   });
-  server.Post("/api/kick", [](const httplib::Request& req, httplib::Response& res) {
+  server.Post("/api/kick", [&world](const httplib::Request& req, httplib::Response& res) {
     auto body = BodyObject(req, res);
     if (!body) return;
     auto name = StringField(*body, "name", res);
     if (!name) return;
-    if (!admin::KickChara(*name)) {
+    if (!admin::KickChara(world, *name)) {
       ReplyError(res, 404, "no such character in the world");
       return;
     }
@@ -182,8 +185,8 @@ void TAdminServer::Impl::Routes() {
     LogFmt("[Admin] %s: 全員へのメッセージ: %s", Who(req), EscapeLogText(*text, 256));
     ReplyOk(res);
   });
-  server.Post("/api/save", [](const httplib::Request& req, httplib::Response& res) {
-    admin::TSaveOutcome outcome = admin::SaveAllNow();
+  server.Post("/api/save", [&world](const httplib::Request& req, httplib::Response& res) {
+    admin::TSaveOutcome outcome = admin::SaveAllNow(world);
     LogFmt("[Admin] %s: 保存: %d キャラ, 失敗 %d, ロック %d ms", Who(req), outcome.characters,
            outcome.failures, static_cast<int>(outcome.lock_ms));
     if (outcome.failures > 0) {
@@ -192,7 +195,7 @@ void TAdminServer::Impl::Routes() {
     }
     ReplyOk(res, TJson{{"characters", outcome.characters}});
   });
-  server.Post("/api/gm", [](const httplib::Request& req, httplib::Response& res) {
+  server.Post("/api/gm", [&world](const httplib::Request& req, httplib::Response& res) {
     auto body = BodyObject(req, res);
     if (!body) return;
     auto name = StringField(*body, "name", res);
@@ -204,7 +207,7 @@ void TAdminServer::Impl::Routes() {
       return;
     }
     std::string error;
-    switch (admin::SetGMLevel(*name, static_cast<uint8_t>(level->get<int64_t>()), &error)) {
+    switch (admin::SetGMLevel(world, *name, static_cast<uint8_t>(level->get<int64_t>()), &error)) {
       case admin::TGMResult::UnknownChara:
         ReplyError(res, 404, "no such character");
         return;
@@ -220,7 +223,7 @@ void TAdminServer::Impl::Routes() {
            EscapeLogText(*name, 64), static_cast<int>(level->get<int64_t>()));
     ReplyOk(res);
   });
-  server.Post("/api/ban", [](const httplib::Request& req, httplib::Response& res) {
+  server.Post("/api/ban", [&world](const httplib::Request& req, httplib::Response& res) {
     auto body = BodyObject(req, res);
     if (!body) return;
     admin::TBanRequest ban;
@@ -229,11 +232,11 @@ void TAdminServer::Impl::Routes() {
       ReplyError(res, 400, error);
       return;
     }
-    if (admin::UnknownBanName(ban)) {
+    if (admin::UnknownBanName(world, ban)) {
       ReplyError(res, 404, "no such character");
       return;
     }
-    error = admin::AddBanNow(ban);
+    error = admin::AddBanNow(world, ban);
     if (!error.empty()) {
       ReplyError(res, 400, error);
       return;
@@ -241,7 +244,7 @@ void TAdminServer::Impl::Routes() {
     LogFmt("[Admin] %s: %s", Who(req), admin::DescribeBan(ban, true));
     ReplyOk(res);
   });
-  server.Post("/api/unban", [](const httplib::Request& req, httplib::Response& res) {
+  server.Post("/api/unban", [&world](const httplib::Request& req, httplib::Response& res) {
     auto body = BodyObject(req, res);
     if (!body) return;
     admin::TBanRequest ban;
@@ -250,7 +253,7 @@ void TAdminServer::Impl::Routes() {
       ReplyError(res, 400, error);
       return;
     }
-    if (!admin::RemoveBanNow(ban)) {
+    if (!admin::RemoveBanNow(world, ban)) {
       ReplyError(res, 404, "no such ban");
       return;
     }
@@ -264,7 +267,7 @@ void TAdminServer::Impl::Routes() {
   server.Post("/api/.*", not_found);
 }
 
-TAdminServer::TAdminServer() : impl_(std::make_unique<Impl>()) {}
+TAdminServer::TAdminServer(TWorld& world) : impl_(std::make_unique<Impl>(world)) {}
 
 TAdminServer::~TAdminServer() { Close(); }
 

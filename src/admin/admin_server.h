@@ -9,6 +9,8 @@
 
 namespace vornhal {
 
+class TWorld;
+
 class TAdminServer {
  public:
   struct TOptions {
@@ -18,7 +20,8 @@ class TAdminServer {
     bool metrics_token = true;
   };
 
-  TAdminServer();
+  // An API on that world; the world outlives it.
+  explicit TAdminServer(TWorld& world);
   ~TAdminServer();
   TAdminServer(const TAdminServer&) = delete;
   TAdminServer& operator=(const TAdminServer&) = delete;

@@ -3,7 +3,7 @@
 #include "platform/format.h"
 #include "platform/log.h"
 #include "platform/world_lock.h"
-#include "world/globals.h"
+#include "world/world.h"
 
 namespace vornhal::admin {
 
@@ -40,11 +40,11 @@ bool ParseBanRequest(const TJson& body, bool with_time, TBanRequest* ban, std::s
   return true;
 }
 
-bool UnknownBanName(const TBanRequest& ban) {
+bool UnknownBanName(const TWorld& world, const TBanRequest& ban) {
   if (ban.address) return false;
   TWorldGuard lock;
   TChara* tc = nullptr;
-  return CharaList == nullptr || !CharaList->TryGetValue(ban.target, tc);
+  return !world.CharaList.TryGetValue(ban.target, tc);
 }
 
 std::string DescribeBan(const TBanRequest& ban, bool add) {
@@ -54,12 +54,12 @@ std::string DescribeBan(const TBanRequest& ban, bool add) {
                 EscapeLogText(ban.reason, 200));
 }
 
-std::string AddBanNow(const TBanRequest& ban) {
-  return AddBan(ban.address ? TBanKind::Address : TBanKind::Name, ban.target, ban.minutes, ban.reason);
+std::string AddBanNow(TWorld& world, const TBanRequest& ban) {
+  return AddBan(world, ban.address ? TBanKind::Address : TBanKind::Name, ban.target, ban.minutes, ban.reason);
 }
 
-bool RemoveBanNow(const TBanRequest& ban) {
-  return RemoveBan(ban.address ? TBanKind::Address : TBanKind::Name, ban.target);
+bool RemoveBanNow(TWorld& world, const TBanRequest& ban) {
+  return RemoveBan(world, ban.address ? TBanKind::Address : TBanKind::Name, ban.target);
 }
 
 }  // namespace vornhal::admin

@@ -13,7 +13,7 @@
 #include "net/server.h"
 #include "net/session.h"
 #include "platform/world_lock.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/packets.h"
 
 namespace vornhal::admin {
@@ -159,10 +159,10 @@ void RecordSave(int characters, double lock_ms, double duration_ms) {
   s.save_duration_ms = duration_ms;
 }
 
-int BeginPeriodicSave() {
+int BeginPeriodicSave(TWorld& world) {
   Clock::time_point start = Clock::now();
   int count = 0;
-  std::shared_future<int> done = QueueSaveCharaList(&count);
+  std::shared_future<int> done = QueueSaveCharaList(world, &count);
   double lock_ms = MsSince(start);
   // A save still being written when the next one is due is recorded no more: the new one
   // follows it through the same writer.
@@ -244,39 +244,37 @@ int LiveMobs(const TMap& map) {
 namespace {
 
 // World lock held.
-TCounts CountsLocked() {
+TCounts CountsLocked(const TWorld& world) {
   TCounts c;
   c.players = CountCharaInWorld();
   c.multi = MultiServer != nullptr ? MultiServer->UserCount() : 0;
   c.zone = ZoneServer != nullptr ? ZoneServer->UserCount() : 0;
-  c.characters = CharaList != nullptr ? CharaList->Count() : 0;
+  c.characters = world.CharaList.Count();
   return c;
 }
 
 }  // namespace
 
-TCounts ReadCounts() {
+TCounts ReadCounts(const TWorld& world) {
   TWorldGuard lock;
-  return CountsLocked();
+  return CountsLocked(world);
 }
 
-TJson StatusJson() {
+TJson StatusJson(const TWorld& world) {
   TCounts counts;
   std::vector<TMapCount> maps;
   {
     TWorldGuard lock;
-    counts = CountsLocked();
-    if (MapList != nullptr) {
-      maps.reserve(static_cast<size_t>(MapList->Count()));
-      for (const auto& map : *MapList) {
-        TMapCount c;
-        c.id = map->ID;
-        c.name = map->Name;
-        c.players = static_cast<int>(map->CList.size());
-        c.mobs = LiveMobs(*map);
-        ForEachDroppedItem(*map, [&](const TMapObject&) { ++c.items; });
-        maps.push_back(std::move(c));
-      }
+    counts = CountsLocked(world);
+    maps.reserve(static_cast<size_t>(world.MapList.Count()));
+    for (const auto& map : world.MapList) {
+      TMapCount c;
+      c.id = map->ID;
+      c.name = map->Name;
+      c.players = static_cast<int>(map->CList.size());
+      c.mobs = LiveMobs(*map);
+      ForEachDroppedItem(*map, [&](const TMapObject&) { ++c.items; });
+      maps.push_back(std::move(c));
     }
   }
   TStats& s = Stats();
@@ -353,14 +351,14 @@ struct TObjectInfo {
 
 }  // namespace
 
-std::optional<TJson> MapJson(uint16_t map_id) {
+std::optional<TJson> MapJson(const TWorld& world, uint16_t map_id) {
   uint16_t width = 0, height = 0;
   std::string name;
   std::vector<uint8_t> walkable;
   std::vector<TObjectInfo> objects;
   {
     TWorldGuard lock;
-    const TMap* map = MapList != nullptr ? MapList->FindMap(map_id) : nullptr;
+    const TMap* map = world.MapList.FindMap(map_id);
     if (map == nullptr) return std::nullopt;
     width = map->Width;
     height = map->Height;
@@ -379,10 +377,8 @@ std::optional<TJson> MapJson(uint16_t map_id) {
     for (const TChara* tc : map->CList) {
       objects.push_back({"chara", tc->ObjectID, tc->FName, tc->Point.X, tc->Point.Y});
     }
-    if (NpcList != nullptr) {
-      for (const TNpc* tn : *NpcList) {
-        if (tn->MapID == map_id) objects.push_back({"npc", tn->ObjectID, tn->FName, tn->Point.X, tn->Point.Y});
-      }
+    for (const TNpc* tn : world.NpcList) {
+      if (tn->MapID == map_id) objects.push_back({"npc", tn->ObjectID, tn->FName, tn->Point.X, tn->Point.Y});
     }
     for (const TMob* mob : map->MList) {
       if (!mob->IsDead) objects.push_back({"mob", mob->ObjectID, mob->Name(), mob->Point.X, mob->Point.Y});
@@ -390,13 +386,11 @@ std::optional<TJson> MapJson(uint16_t map_id) {
     ForEachDroppedItem(*map, [&](const TMapObject& item) {
       objects.push_back({"item", item.ObjectID, item.Name(), item.Point.X, item.Point.Y});
     });
-    if (PortalList != nullptr) {
-      for (const auto& tp : *PortalList) {
-        if (tp->SrcMap != map) continue;
-        TObjectInfo info{"portal", tp->ObjectID, tp->Name(), tp->Point.X, tp->Point.Y};
-        info.to = tp->DestMap != nullptr ? tp->DestMap->ID : -1;
-        objects.push_back(std::move(info));
-      }
+    for (const auto& tp : world.PortalList) {
+      if (tp->SrcMap != map) continue;
+      TObjectInfo info{"portal", tp->ObjectID, tp->Name(), tp->Point.X, tp->Point.Y};
+      info.to = tp->DestMap != nullptr ? tp->DestMap->ID : -1;
+      objects.push_back(std::move(info));
     }
   }
   TJson out;
@@ -427,10 +421,10 @@ TJson HistoryJson() {
   return TJson{{"interval_s", 1}, {"samples", std::move(samples)}};
 }
 
-bool KickChara(const std::string& name) {
+bool KickChara(const TWorld& world, const std::string& name) {
   TWorldGuard lock;
   TChara* tc = nullptr;
-  if (CharaList == nullptr || !CharaList->TryGetValue(name, tc)) return false;
+  if (!world.CharaList.TryGetValue(name, tc)) return false;
   if (!tc->LoggedIn() || tc->Conn() == nullptr) return false;
   tc->Conn()->Close();
   return true;
@@ -441,14 +435,14 @@ void Broadcast(const std::string& text) {
   SendSystemMessage(nullptr, 3, text, true);
 }
 
-TSaveOutcome SaveAllNow() {
+TSaveOutcome SaveAllNow(TWorld& world) {
   TSaveOutcome outcome;
   Clock::time_point start;
   std::shared_future<int> done;
   {
     TWorldGuard lock;
     start = Clock::now();
-    done = QueueSaveCharaList(&outcome.characters);
+    done = QueueSaveCharaList(world, &outcome.characters);
     outcome.lock_ms = MsSince(start);
   }
   outcome.failures = done.valid() ? done.get() : 0;
@@ -456,12 +450,12 @@ TSaveOutcome SaveAllNow() {
   return outcome;
 }
 
-TGMResult SetGMLevel(const std::string& name, uint8_t level, std::string* error) {
+TGMResult SetGMLevel(TWorld& world, const std::string& name, uint8_t level, std::string* error) {
   std::shared_future<std::string> saved;
   {
     TWorldGuard lock;
     TChara* tc = nullptr;
-    if (CharaList == nullptr || !CharaList->TryGetValue(name, tc)) return TGMResult::UnknownChara;
+    if (!world.CharaList.TryGetValue(name, tc)) return TGMResult::UnknownChara;
     tc->AdminLv = level;
     saved = QueueSaveChara(tc);
   }

@@ -1,7 +1,7 @@
 // What the operator can see and do, shared by the console commands and the admin API: the
 // state of the world copied under the world lock (held only as long as the copy takes), and
-// the actions (kick, announce, save, GM level). None of these may be called with the world
-// lock held; each takes it itself.
+// the actions (kick, announce, save, GM level), each on the world it is given. None of these
+// may be called with the world lock held; each takes it itself.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -9,6 +9,10 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+namespace vornhal {
+class TWorld;
+}
 
 namespace vornhal::admin {
 
@@ -30,7 +34,7 @@ void RecordSave(int characters, double lock_ms, double duration_ms);
 
 // The periodic save, run by the tick with the world lock held: Begin queues every character
 // (returns how many); Poll, on later ticks, records the save once its files are written.
-int BeginPeriodicSave();
+int BeginPeriodicSave(TWorld& world);
 void PollPeriodicSave();
 
 struct TPlayerInfo {
@@ -45,16 +49,16 @@ struct TPlayerInfo {
 // Every character in the world (on a Zone connection), in connection order.
 std::vector<TPlayerInfo> ListPlayers();
 
-TJson StatusJson();
+TJson StatusJson(const TWorld& world);
 TJson PlayersJson(const std::vector<TPlayerInfo>& players);
 // The map's size, its walkable cells and what stands on it; nullopt for an unknown id.
-std::optional<TJson> MapJson(uint16_t map_id);
+std::optional<TJson> MapJson(const TWorld& world, uint16_t map_id);
 // One sample a second over the last minutes: time, longest tick, characters in the world.
 TJson HistoryJson();
 
 // Closes the connection of the named character; its disconnect handling logs it out and
 // saves it as when the client closes. False when no such character is connected.
-bool KickChara(const std::string& name);
+bool KickChara(const TWorld& world, const std::string& name);
 // A system message to everyone in the world.
 void Broadcast(const std::string& text);
 
@@ -65,11 +69,12 @@ struct TSaveOutcome {
 };
 // Saves every character now and waits until the files are written (the world lock is held
 // only while the characters are encoded).
-TSaveOutcome SaveAllNow();
+TSaveOutcome SaveAllNow(TWorld& world);
 
 enum class TGMResult { Ok, UnknownChara, SaveFailed };
 // Sets the character's AdminLv (online or not) and saves it; waits for the file.
-TGMResult SetGMLevel(const std::string& name, uint8_t level, std::string* error = nullptr);
+TGMResult SetGMLevel(TWorld& world, const std::string& name, uint8_t level,
+                     std::string* error = nullptr);
 
 // Counts for the metrics: characters in the world, characters known, open connections.
 struct TCounts {
@@ -78,7 +83,7 @@ struct TCounts {
   int multi = 0;
   int zone = 0;
 };
-TCounts ReadCounts();
+TCounts ReadCounts(const TWorld& world);
 
 // A ban or unban asked for by the operator.
 struct TBanRequest {
@@ -90,11 +95,11 @@ struct TBanRequest {
 // Reads {"kind","target"[,"minutes","reason"]}; false with the reason in *error.
 bool ParseBanRequest(const TJson& body, bool with_time, TBanRequest* ban, std::string* error);
 // True when a ban by name names no character the server knows.
-bool UnknownBanName(const TBanRequest& ban);
+bool UnknownBanName(const TWorld& world, const TBanRequest& ban);
 // Adds the ban to the ban list, which applies it at once; empty on success, else the error.
-std::string AddBanNow(const TBanRequest& ban);
+std::string AddBanNow(TWorld& world, const TBanRequest& ban);
 // False when there was no such ban.
-bool RemoveBanNow(const TBanRequest& ban);
+bool RemoveBanNow(TWorld& world, const TBanRequest& ban);
 // One log line's text describing the ban (client text escaped).
 std::string DescribeBan(const TBanRequest& ban, bool add);
 

@@ -30,7 +30,7 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/text.h"
-#include "world/globals.h"
+#include "world/world.h"
 
 namespace vornhal {
 namespace {
@@ -154,14 +154,14 @@ void FillChara(TChara& tc, const json& j) {
   tc.HairColor =
       TAsColor::CreateFromValue(static_cast<uint32_t>(ReadNumber(j, "HairColor", 0, UINT32_MAX)));
   uint16_t map_id = ReadU16(j, "MapID");
-  if (TMap* map = MapList->FindMap(map_id)) {
+  if (TMap* map = tc.World.MapList.FindMap(map_id)) {
     tc.Map = map;
     uint16_t x = ReadU16(j, "X");
     uint16_t y = ReadU16(j, "Y");
     tc.Point = TMapPoint{x, y};
     tc.Dir = ReadU8(j, "Dir");
   } else {
-    TMap* fallback = MapList->FindMap(1);
+    TMap* fallback = tc.World.MapList.FindMap(1);
     if (!fallback) throw Rejected{"map " + std::to_string(map_id) + " and map 1 missing"};
     tc.Map = fallback;
     tc.Point = TMapPoint{65, 50};
@@ -175,7 +175,7 @@ void FillChara(TChara& tc, const json& j) {
     if (!e.is_object()) throw Rejected{"not an object in \"Equipments\""};
     int32_t slot = ReadI32(e, "Slot");
     std::string key = ReadString(e, "MetaKey");
-    TItemData* data = ItemDB->Find(key);
+    TItemData* data = tc.World.ItemDB.Find(key);
     if (!data) continue;  // an item the database no longer knows is dropped
     auto item = std::make_unique<TItem>(data, 1);
     tc.Equipments().Add(slot, item);
@@ -185,7 +185,7 @@ void FillChara(TChara& tc, const json& j) {
     int32_t slot = ReadI32(e, "Slot");
     std::string key = ReadString(e, "MetaKey");
     int32_t count = ReadI32(e, "Count");
-    TItemData* data = ItemDB->Find(key);
+    TItemData* data = tc.World.ItemDB.Find(key);
     if (!data) continue;
     tc.Inventory().Insert(slot, std::make_unique<TItem>(data, count));
   }
@@ -315,7 +315,8 @@ std::string CharaToJson(const TChara& tc) {
 
 namespace {
 
-std::unique_ptr<TChara> CharaFromJsonWithReason(const std::string& text, std::string& reason) {
+std::unique_ptr<TChara> CharaFromJsonWithReason(TWorld& world, const std::string& text,
+                                                std::string& reason) {
   std::string_view body = text;
   if (body.starts_with(kBom)) body.remove_prefix(kBom.size());
   json j = json::parse(body, nullptr, false);
@@ -327,7 +328,7 @@ std::unique_ptr<TChara> CharaFromJsonWithReason(const std::string& text, std::st
     reason = "not a JSON object";
     return nullptr;
   }
-  auto tc = std::make_unique<TChara>();  // needs map 10055; its error goes to the caller
+  auto tc = std::make_unique<TChara>(world);  // needs map 10055; its error goes to the caller
   try {
     FillChara(*tc, j);
   } catch (const Rejected& r) {
@@ -427,13 +428,6 @@ class TRemover {
 
 void RemoveLater(const std::string& path) { TRemover::Get().Add(path); }
 
-// Names of save files that failed to load (see IsReservedCharaName), lower-cased A-Z.
-std::set<std::string>& ReservedNames() {
-  static std::set<std::string> names;
-  return names;
-}
-
-void Reserve(std::string_view name) { ReservedNames().insert(LowerAscii(name)); }
 
 // A temporary file of a save that never finished: "<name>.json.XXXXXX" (six letters or
 // digits) or the older "<name>.json.tmp".
@@ -499,14 +493,16 @@ void LogRefused(const std::string& file, const std::string& reason) {
 
 }  // namespace
 
-std::unique_ptr<TChara> CharaFromJson(const std::string& text) {
+std::unique_ptr<TChara> CharaFromJson(TWorld& world, const std::string& text) {
   std::string reason;
-  return CharaFromJsonWithReason(text, reason);
+  return CharaFromJsonWithReason(world, text, reason);
 }
 
-void LoadCharaList() {
+void LoadCharaList(TWorld& world) {
   const std::string dir = SaveDir();
-  ReservedNames().clear();
+  std::set<std::string>& reserved = world.ReservedCharaNames;
+  reserved.clear();
+  auto Reserve = [&reserved](std::string_view name) { reserved.insert(LowerAscii(name)); };
   TRemover::Get().Start();  // removes leftovers while the server starts
   if (DirectoryExists(dir)) {
     std::vector<std::string> names;
@@ -555,14 +551,14 @@ void LoadCharaList() {
       std::unique_ptr<TChara> tc;
       if (text) {
         try {
-          tc = CharaFromJsonWithReason(*text, reason);
+          tc = CharaFromJsonWithReason(world, *text, reason);
         } catch (const std::exception& e) {
           throw FatalDataError("\"" + dir + file + "\" のキャラを作成できません: " + e.what());
         }
       }
       if (tc) {
         TChara* existing = nullptr;
-        if (CharaList->TryGetValue(tc->FName, existing)) {
+        if (world.CharaList.TryGetValue(tc->FName, existing)) {
           reason = "duplicate name \"" + EscapeLogText(tc->FName, 300) + "\" (already loaded from \"" +
                    EscapeLogText(existing->FName, 300) + ".json\")";
           tc.reset();
@@ -576,7 +572,7 @@ void LoadCharaList() {
       // A file under another name than the character's own is never written again either.
       if (tc->FName != stem) Reserve(stem);
       try {
-        CharaList->Add(tc.get());
+        world.CharaList.Add(tc.get());
         tc.release();
       } catch (const DuplicateKeyError&) {
         LogRefused(file, "duplicate name");
@@ -584,11 +580,11 @@ void LoadCharaList() {
       }
     }
   }
-  LogFmt("%d のキャラをロードしました", CharaList->Count());
+  LogFmt("%d のキャラをロードしました", world.CharaList.Count());
 }
 
-bool IsReservedCharaName(std::string_view name) {
-  return ReservedNames().count(LowerAscii(name)) > 0;
+bool IsReservedCharaName(const TWorld& world, std::string_view name) {
+  return world.ReservedCharaNames.count(LowerAscii(name)) > 0;
 }
 
 namespace {
@@ -997,7 +993,7 @@ const char kReservedError[] = "読み込めなかったファイルと同じ名�
 
 // Queues one save, or writes it at once without a writer. done may be empty.
 void Submit(const TChara& tc, TLane lane, TSaveDone done) {
-  if (IsReservedCharaName(tc.FName)) {
+  if (IsReservedCharaName(tc.World, tc.FName)) {
     // Answered like any save (from the writer thread when one runs), never written.
     std::string none;
     if (TSaveWriter::Get().Queue(SaveDir(), tc.FName, none, lane, done, kReservedError)) return;
@@ -1081,10 +1077,10 @@ struct TPass {
 
 }  // namespace
 
-std::shared_future<int> QueueSaveCharaList(int* count) {
+std::shared_future<int> QueueSaveCharaList(TWorld& world, int* count) {
   auto pass = std::make_shared<TPass>();
   std::shared_future<int> result = pass->done.get_future().share();
-  const int total = CharaList->Count();
+  const int total = world.CharaList.Count();
   if (count) *count = total;
   if (total == 0) {
     pass->done.set_value(0);  // nothing to save: no file, no line
@@ -1093,10 +1089,10 @@ std::shared_future<int> QueueSaveCharaList(int* count) {
   pass->left = static_cast<size_t>(total);
   std::vector<TSaveRequest> requests;
   requests.reserve(static_cast<size_t>(total));
-  for (TChara* tc : *CharaList) {
+  for (TChara* tc : world.CharaList) {
     TSaveRequest r;
     r.name = tc->FName;
-    if (IsReservedCharaName(tc->FName)) {
+    if (IsReservedCharaName(world, tc->FName)) {
       r.error = kReservedError;
     } else {
       r.text = CharaToJson(*tc);
@@ -1133,8 +1129,8 @@ std::shared_future<int> QueueSaveCharaList(int* count) {
   return result;
 }
 
-int SaveCharaList() {
-  std::shared_future<int> done = QueueSaveCharaList(nullptr);
+int SaveCharaList(TWorld& world) {
+  std::shared_future<int> done = QueueSaveCharaList(world, nullptr);
   // At shutdown a long queue can take a while: tell the operator how far it is.
   auto started = std::chrono::steady_clock::now();
   auto next_report = started + std::chrono::seconds(3);

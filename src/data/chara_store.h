@@ -10,12 +10,13 @@
 namespace vornhal {
 
 class TChara;
+class TWorld;
 
 // Loads every "<name>.json" of the save folder. Symlinks, anything but a regular file, files
 // above 1 MiB (never read whole) and files that fail to load (invalid JSON, a missing key, a
 // value out of range, a duplicate name) are logged with the file name and the reason, and
 // their names stay reserved. Temporary files of saves that never finished are removed.
-void LoadCharaList();
+void LoadCharaList(TWorld& world);
 
 // Saves are written by one writer thread once StartSaveWriter has run; until then (and after
 // StopSaveWriter) every save is written at once by its caller. Either way the file text is
@@ -51,20 +52,20 @@ std::shared_future<std::string> QueueReleaseChara(
 void QueueCreateChara(TChara* tc, std::function<void(const std::string& error)> done);
 // Writes one character's file and waits for it. Throws on failure.
 void SaveChara(TChara* tc);
-// Queues every character (nothing when CharaList is empty) and sets *count (if given) to the
+// Queues every character of the world (nothing when it has none) and sets *count (if given) to the
 // number queued. Each failure is logged with the character's name and the others are still
 // written; "キャラデータを保存しました" is logged once the pass has written any file. The
 // result is the number of failures.
-std::shared_future<int> QueueSaveCharaList(int* count = nullptr);
+std::shared_future<int> QueueSaveCharaList(TWorld& world, int* count = nullptr);
 // Saves every character and waits for it, logging the progress every few seconds while it
 // takes long (shutdown). Returns the number of failures.
-int SaveCharaList();
+int SaveCharaList(TWorld& world);
 
 // The file text the store writes for a character (UTF-8 with BOM, CR LF).
 std::string CharaToJson(const TChara& tc);
-// Builds a character from file text, or null when the file is rejected. The character is
-// not added to CharaList. Texts shown to clients are cut to 255 bytes of code page 932.
-std::unique_ptr<TChara> CharaFromJson(const std::string& text);
+// Builds a character of the world from file text, or null when the file is rejected. The
+// character is not added to the world's CharaList. Texts shown to clients are cut to 255 bytes of code page 932.
+std::unique_ptr<TChara> CharaFromJson(TWorld& world, const std::string& text);
 
 // The longest character name, in bytes, whose save file and temporary file names both fit the
 // file system's 255-byte limit: "<name>.json" and the temporary "<name>.json.XXXXXX".
@@ -72,7 +73,7 @@ inline constexpr size_t kMaxCharaNameBytes = 255 - 12;
 
 // True for the name of a save file that exists but failed to load: the name stays taken (a new
 // account may not use it) and the store never writes that file. World lock held.
-bool IsReservedCharaName(std::string_view name);
+bool IsReservedCharaName(const TWorld& world, std::string_view name);
 
 // True when the name can be a file name in the save folder (not empty, no "/" or NUL, not "."
 // or "..", at most kMaxCharaNameBytes). A loaded file with another name is rejected; such a character is never written.

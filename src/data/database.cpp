@@ -9,7 +9,7 @@
 #include "platform/files.h"
 #include "platform/log.h"
 #include "platform/text.h"
-#include "world/globals.h"
+#include "world/world.h"
 
 namespace vornhal {
 
@@ -80,34 +80,24 @@ void LoadGrid(TMap& map, const std::string& path) {
 
 }  // namespace
 
-void InitDatabase() {
-  CreateWorldContainers();
-  ClearDataBlocks();
-}
-
-void FreeDatabase() {
-  FreeWorldContainers();
-  ClearDataBlocks();
-}
-
-void LoadDatabase() {
-  LoadItemData();
-  LoadMapData();
+void LoadDatabase(TWorld& world) {
+  LoadItemData(world);
+  LoadMapData(world);
   // Every new character starts on that map; without it no account could be created or loaded.
-  if (MapList->FindMap(kStartMapID) == nullptr) {
+  if (world.MapList.FindMap(kStartMapID) == nullptr) {
     throw FatalDataError(Format(
         "マップ %d (新しいキャラの開始マップ) が \"%sdb/MapDB.txt\" にありません", kStartMapID,
         DataDir));
   }
-  LoadPortalData();
-  LoadNpcData();
-  LoadMobData();
-  LoadCharaList();
+  LoadPortalData(world);
+  LoadNpcData(world);
+  LoadMobData(world);
+  LoadCharaList(world);
 }
 
-void LoadItemData() {
+void LoadItemData(TWorld& world) {
   const std::string path = DataDir + "db/ItemDB.txt";
-  bool found = ForEachRecord(path, [](const std::vector<std::string>& f) {
+  bool found = ForEachRecord(path, [&world](const std::vector<std::string>& f) {
     if (f.size() < 11) return true;
     int32_t v[11];
     if (!ParseInts(f, 2, 10, v)) return true;
@@ -124,15 +114,15 @@ void LoadItemData() {
     data->EquipPart = static_cast<uint8_t>(v[8]);
     data->EquipTile = static_cast<uint16_t>(v[9]);
     data->DropTile = static_cast<uint16_t>(v[10]);
-    ItemDB->Add(std::move(data));  // the first definition of a key wins
+    world.ItemDB.Add(std::move(data));  // the first definition of a key wins
     return true;
   });
-  if (found) LogFmt("%d のアイテムをロードしました", ItemDB->Count());
+  if (found) LogFmt("%d のアイテムをロードしました", world.ItemDB.Count());
 }
 
-void LoadMapData() {
+void LoadMapData(TWorld& world) {
   const std::string path = DataDir + "db/MapDB.txt";
-  bool found = ForEachRecord(path, [](const std::vector<std::string>& f) {
+  bool found = ForEachRecord(path, [&world](const std::vector<std::string>& f) {
     if (f.size() < 7) return true;
     int32_t v[7];
     if (!ParseInts(f, 0, 4, v)) return true;
@@ -142,7 +132,7 @@ void LoadMapData() {
              v[0], EscapeLogText(f[5], 100), v[1], v[2], kMaxMapSide, kMaxMapSide);
       return true;
     }
-    auto map = std::make_unique<TMap>();
+    auto map = std::make_unique<TMap>(world);
     map->ID = static_cast<uint16_t>(v[0]);
     map->Width = static_cast<uint16_t>(v[1]);
     map->Height = static_cast<uint16_t>(v[2]);
@@ -150,30 +140,30 @@ void LoadMapData() {
     map->Flag2 = static_cast<uint8_t>(v[4]);
     map->Name = f[5];
     map->BGM = static_cast<uint16_t>(ParseInt(f[6]).value_or(0));
-    MapList->Add(std::move(map));
+    world.MapList.Add(std::move(map));
     return true;
   });
   if (!found) return;
   if (DirectoryExists(DataDir + "map")) {
-    for (const auto& map : *MapList) {
+    for (const auto& map : world.MapList) {
       std::string grid = DataDir + "map/" + Format("%.5d", map->ID) + ".dat";
       if (!FileExists(grid)) continue;
       LoadGrid(*map, grid);
       ConsoleStatus(Format("\"%.5d.dat\"をロード", map->ID));
     }
   }
-  MapList->MapSort();
-  LogFmt("%d のマップをロードしました", MapList->Count());
+  world.MapList.MapSort();
+  LogFmt("%d のマップをロードしました", world.MapList.Count());
 }
 
-void LoadPortalData() {
+void LoadPortalData(TWorld& world) {
   const std::string path = DataDir + "db/PortalList.txt";
   bool stopped = false;
-  bool found = ForEachRecord(path, [&stopped](const std::vector<std::string>& f) {
+  bool found = ForEachRecord(path, [&world, &stopped](const std::vector<std::string>& f) {
     if (f.size() < 9) return true;
     auto src_id = ParseInt(f[0]);
     if (!src_id) return true;
-    int src = MapList->IndexOfMapID(static_cast<uint16_t>(*src_id));
+    int src = world.MapList.IndexOfMapID(static_cast<uint16_t>(*src_id));
     if (src < 0) {
       LogFmt("Error: MapID \"%u\" は存在しません", static_cast<uint16_t>(*src_id));
       stopped = true;
@@ -181,7 +171,7 @@ void LoadPortalData() {
     }
     auto dest_id = ParseInt(f[5]);
     if (!dest_id) return true;
-    int dest = MapList->IndexOfMapID(static_cast<uint16_t>(*dest_id));
+    int dest = world.MapList.IndexOfMapID(static_cast<uint16_t>(*dest_id));
     if (dest < 0) {
       LogFmt("Error: MapID \"%u\" は存在しません", static_cast<uint16_t>(*dest_id));
       stopped = true;
@@ -190,8 +180,8 @@ void LoadPortalData() {
     int32_t v[9];
     if (!ParseInts(f, 1, 4, v) || !ParseInts(f, 6, 8, v)) return true;
     auto portal = std::make_unique<TPortal>();
-    portal->SrcMap = (*MapList)[src];
-    portal->DestMap = (*MapList)[dest];
+    portal->SrcMap = world.MapList[src];
+    portal->DestMap = world.MapList[dest];
     uint16_t x1 = static_cast<uint16_t>(v[1]), y1 = static_cast<uint16_t>(v[2]);
     uint16_t x2 = static_cast<uint16_t>(v[3]), y2 = static_cast<uint16_t>(v[4]);
     portal->SrcMinPoint = TMapPoint{std::min(x1, x2), std::min(y1, y2)};
@@ -201,45 +191,45 @@ void LoadPortalData() {
         static_cast<uint16_t>((portal->SrcMinPoint.Y + portal->SrcMaxPoint.Y) / 2)};
     portal->DestPoint = TMapPoint{static_cast<uint16_t>(v[6]), static_cast<uint16_t>(v[7])};
     portal->Dir = static_cast<uint8_t>(v[8]);
-    PortalList->Add(std::move(portal));
+    world.PortalList.Add(std::move(portal));
     return true;
   });
-  if (found && !stopped) LogFmt("%d のポータルをロードしました", PortalList->Count());
+  if (found && !stopped) LogFmt("%d のポータルをロードしました", world.PortalList.Count());
 }
 
-void LoadNpcData() {
+void LoadNpcData(TWorld& world) {
   const std::string path = DataDir + "db/NpcList.txt";
-  bool found = ForEachRecord(path, [](const std::vector<std::string>& f) {
+  bool found = ForEachRecord(path, [&world](const std::vector<std::string>& f) {
     if (f.size() < 6) return true;
     int32_t v[6];
     if (!ParseInts(f, 2, 3, v)) return true;
     auto map_id = ParseInt(f[0]);
     if (!map_id) return true;
-    auto npc = std::make_unique<TNpc>();
+    auto npc = std::make_unique<TNpc>(world);
     npc->MapID = static_cast<uint16_t>(*map_id);
     npc->FName = f[1];
     npc->Point = TMapPoint{static_cast<uint16_t>(v[2]), static_cast<uint16_t>(v[3])};
     uint8_t dir = static_cast<uint8_t>(ParseInt(f[4]).value_or(2));
     npc->Dir = std::min<uint8_t>(dir, 7);
     npc->GraphicID = static_cast<uint16_t>(ParseInt(f[5]).value_or(16384));
-    NpcList->Add(npc.get());
+    world.NpcList.Add(npc.get());
     npc.release();
     return true;
   });
   if (!found) return;
-  LogFmt("%d のNPCデータをロードしました", NpcList->Count());
-  auto guide = std::make_unique<TNpc>();
+  LogFmt("%d のNPCデータをロードしました", world.NpcList.Count());
+  auto guide = std::make_unique<TNpc>(world);
   guide->ScriptName = "VornhalTest";
   guide->GraphicID = 16425;
   guide->FName = "エミュ鯖ガイド";
   guide->MapID = 10055;
   guide->Point = TMapPoint{30, 34};
   guide->Dir = 2;
-  NpcList->Add(guide.get());
+  world.NpcList.Add(guide.get());
   guide.release();
 }
 
-void LoadMobData() {
+void LoadMobData(TWorld& world) {
   const std::string path = DataDir + "db/MobDB.txt";
   auto lines = ReadDbLines(path);
   if (!lines) return;
@@ -287,16 +277,16 @@ void LoadMobData() {
     tmd->IsActive = *active;
     tmd->IsMove = *move;
     TMobData* existing = nullptr;
-    if (MobDB->TryGetValue(tmd->Name, existing)) {
+    if (world.MobDB.TryGetValue(tmd->Name, existing)) {
       throw fail(Format("Mob \"%s\" は既に定義されています", tmd->Name));
     }
     try {
-      MobDB->Add(std::move(tmd));
+      world.MobDB.Add(std::move(tmd));
     } catch (const DuplicateKeyError& e) {
       throw fail(e.what());
     }
   }
-  LogFmt("%d のMobデータをロードしました", MobDB->Count());
+  LogFmt("%d のMobデータをロードしました", world.MobDB.Count());
 }
 
 }  // namespace vornhal

@@ -1,4 +1,4 @@
-// The game data: containers, the text-database loaders and the data folder.
+// The text-database loaders that fill a world, and the data folder.
 #pragma once
 #include <stdexcept>
 #include <string>
@@ -14,14 +14,15 @@ class FatalDataError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-void InitDatabase();  // creates the world containers and the data-block dictionaries
-void FreeDatabase();
-void LoadDatabase();  // items, maps with grids, portals, NPCs, mobs, characters, in this order
+class TWorld;
 
-void LoadItemData();
-void LoadMapData();
-void LoadPortalData();
-void LoadNpcData();
-void LoadMobData();
+// Fills the world: items, maps with grids, portals, NPCs, mobs, characters, in this order.
+void LoadDatabase(TWorld& world);
+
+void LoadItemData(TWorld& world);
+void LoadMapData(TWorld& world);
+void LoadPortalData(TWorld& world);
+void LoadNpcData(TWorld& world);
+void LoadMobData(TWorld& world);
 
 }  // namespace vornhal

@@ -18,7 +18,7 @@
 #include "platform/log.h"
 #include "platform/settings.h"
 #include "platform/text.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/packets.h"
 
 namespace vornhal {
@@ -44,6 +44,7 @@ struct Command {
   TConnection& context;
   TChara* tc;
   const TArgs& args;
+  TWorld& World;  // the caller's
 
   void ReplyMessage(std::string_view text) const {
     SendSystemMessage(&context, kSystemMessage, text, false);
@@ -104,7 +105,7 @@ void DoHairColor(const Command& cmd) {
 void DoGoto(const Command& cmd) {
   int32_t map_id = 0, x = 0, y = 0;
   if (!cmd.args.TryGetValue(0, map_id)) return;
-  TMap* map = MapList->FindMap(static_cast<uint16_t>(map_id));
+  TMap* map = cmd.World.MapList.FindMap(static_cast<uint16_t>(map_id));
   if (map == nullptr) {
     cmd.ReplyError("存在しないMapIDです");
     return;
@@ -184,7 +185,7 @@ void DoSummon(const Command& cmd) {
   std::string name = cmd.args.GetValueAsStr(0, "ビートミー");
   TMobData* data = nullptr;
   TMap* map = cmd.tc->Map;
-  if (map == nullptr || !MobDB->TryGetValue(name, data)) return;
+  if (map == nullptr || !cmd.World.MobDB.TryGetValue(name, data)) return;
   if (!map->MobRoom()) {
     cmd.ReplyError("このマップにはこれ以上モンスターを呼び出せません");
     return;
@@ -198,7 +199,7 @@ void DoSummon(const Command& cmd) {
 void DoMoveMob(const Command& cmd) {
   TMap* map = cmd.tc->Map;
   TMob* mob = nullptr;
-  if (map == nullptr || !map->MList.TryGetValue(NextMobID - 1, mob)) return;
+  if (map == nullptr || !map->MList.TryGetValue(cmd.World.NextMobID - 1, mob)) return;
   TMapPoint target{static_cast<uint16_t>(cmd.tc->Point.X + 1),
                    static_cast<uint16_t>(cmd.tc->Point.Y + 1)};
   // Outside the block grid no block could list the mob, so it stays where it is.
@@ -221,7 +222,7 @@ void DoItem(const Command& cmd) {
   if (!cmd.args.TryGetValue(0, key)) return;
   std::string lower = LowerAscii(key);
   if (lower == "money1" || lower == "money2" || lower == "money3" || lower == "money4") return;
-  TItemData* data = ItemDB->Find(lower);
+  TItemData* data = cmd.World.ItemDB.Find(lower);
   if (data == nullptr) {
     cmd.ReplyError(Format("存在しないMetaKeyです (%s)", key));
     return;
@@ -267,21 +268,21 @@ void DoReload(const Command& cmd) {
   });
 
   // 2. Every loaded map lets go of its NPCs and portals (the lists own them, not the blocks).
-  for (const auto& map : *MapList) map->RemoveNpcsAndPortals();
+  for (const auto& map : cmd.World.MapList) map->RemoveNpcsAndPortals();
 
   // 3-5. Fresh NPCs and portals from the data files, NPC ids starting over.
-  NpcList->Clear();
-  PortalList->Clear();
-  NextNpcID = kFirstNpcID;
-  LoadNpcData();
-  LoadPortalData();
+  cmd.World.NpcList.Clear();
+  cmd.World.PortalList.Clear();
+  cmd.World.NextNpcID = kFirstNpcID;
+  LoadNpcData(cmd.World);
+  LoadPortalData(cmd.World);
 
   // 6-7. Back into the maps that already have blocks; the others get them when they load.
-  for (TNpc* npc : *NpcList) {
-    TMap* map = MapList->FindMap(npc->MapID);
+  for (TNpc* npc : cmd.World.NpcList) {
+    TMap* map = cmd.World.MapList.FindMap(npc->MapID);
     if (map != nullptr && map->Loaded()) map->AddNpc(npc);
   }
-  for (const auto& portal : *PortalList) {
+  for (const auto& portal : cmd.World.PortalList) {
     if (portal->SrcMap != nullptr && portal->SrcMap->Loaded()) portal->SrcMap->AddPortal(portal.get());
   }
 
@@ -293,7 +294,7 @@ void DoReload(const Command& cmd) {
 }
 
 void DoDropTest(const Command& cmd) {
-  TItemData* data = ItemDB->Find("helixir");
+  TItemData* data = cmd.World.ItemDB.Find("helixir");
   TMap* map = cmd.tc->Map;
   if (data == nullptr || map == nullptr) return;
   constexpr int kCount = 50;
@@ -302,7 +303,7 @@ void DoDropTest(const Command& cmd) {
     return;
   }
   for (int i = 0; i < kCount; ++i) {
-    auto dropped = std::make_unique<TDroppedItem>(std::make_unique<TItem>(data, 20),
+    auto dropped = std::make_unique<TDroppedItem>(cmd.World, std::make_unique<TItem>(data, 20),
                                                   cmd.tc->Point.X, cmd.tc->Point.Y);
     TPacket appear = SMapObjectsPacket(std::vector<const TMapObject*>{dropped.get()});
     if (!map->AddItem(dropped.get())) return;
@@ -359,23 +360,23 @@ const CommandEntry kCommands[] = {
 
 }  // namespace
 
-int32_t RequiredGMLevel(const std::string& command) {
-  auto it = GMCommandLevels.find(command);
-  return it != GMCommandLevels.end() ? it->second : GMLevel;
+int32_t RequiredGMLevel(const TWorldSettings& settings, const std::string& command) {
+  auto it = settings.GMCommandLevels.find(command);
+  return it != settings.GMCommandLevels.end() ? it->second : settings.GMLevel;
 }
 
 void DoDebugCommand(TSession& session, TConnection& context, TChara* tc, const std::string& text) {
   (void)session;
   if (tc == nullptr) return;
   TArgs args(text);
-  const int32_t required = RequiredGMLevel(args.FCommand);
+  const int32_t required = RequiredGMLevel(tc->World.Settings, args.FCommand);
   if (tc->AdminLv < required) {
     // Below the level: nothing runs and nothing is sent, but the operator sees the attempt.
     LogFmt("[GM] キャラクター \"%s\" (AdminLv %d) のコマンドを拒否しました (必要なレベル %d): @%s",
            EscapeLogText(tc->FName, 300), int{tc->AdminLv}, required, EscapeLogText(text, 600));
     return;
   }
-  const Command cmd{context, tc, args};
+  const Command cmd{context, tc, args, tc->World};
   for (const CommandEntry& entry : kCommands) {
     if (args.FCommand == entry.name) {
       LogFmt("[GM] キャラクター \"%s\" (マップ %d, %d, %d) が実行: @%s",

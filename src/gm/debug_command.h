@@ -10,6 +10,7 @@ namespace vornhal {
 class TSession;
 class TConnection;
 class TChara;
+struct TWorldSettings;
 
 // One parsed command line: the first word lower-cased (A-Z only), then the other words.
 struct TArgs {
@@ -27,8 +28,9 @@ struct TArgs {
   bool TryGetValue(int index, std::string& value) const;
 };
 
-// The AdminLv a command needs: its [GMCommands] level, else GMLevel.
-int32_t RequiredGMLevel(const std::string& command);
+// The AdminLv a command needs in a world with those settings: its [GMCommands] level, else
+// GMLevel.
+int32_t RequiredGMLevel(const TWorldSettings& settings, const std::string& command);
 
 // Runs one command (the chat text without its leading "@") when the character's AdminLv
 // reaches its level, logging it; below the level it only logs the refusal. World lock held.

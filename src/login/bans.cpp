@@ -7,11 +7,11 @@
 #include "platform/log.h"
 #include "platform/world_lock.h"
 #include "world/chara.h"
-#include "world/globals.h"
+#include "world/world.h"
 
 namespace vornhal {
 
-std::string AddBan(TBanKind kind, const std::string& target, int minutes, const std::string& reason) {
+std::string AddBan(TWorld& world, TBanKind kind, const std::string& target, int minutes, const std::string& reason) {
   TBan ban;
   ban.kind = kind;
   ban.target = target;
@@ -31,11 +31,11 @@ std::string AddBan(TBanKind kind, const std::string& target, int minutes, const 
   if (!error.empty()) return error;
   LogFmt("利用停止を追加しました: %s", EscapeLogText(BanLine(ban), 400));
   TWorldGuard guard;
-  ApplyBansToWorld();
+  ApplyBansToWorld(world);
   return {};
 }
 
-bool RemoveBan(TBanKind kind, const std::string& target) {
+bool RemoveBan(TWorld& world, TBanKind kind, const std::string& target) {
   int count = 0;
   std::string error = RemoveBanLines(kind, target, count);
   if (!error.empty()) {
@@ -46,24 +46,22 @@ bool RemoveBan(TBanKind kind, const std::string& target) {
   LogFmt("利用停止を解除しました: %s %s", kind == TBanKind::Address ? "ip" : "name",
          EscapeLogText(target, 300));
   TWorldGuard guard;
-  ApplyBansToWorld();
+  ApplyBansToWorld(world);
   return true;
 }
 
-void ApplyBansToWorld() {
+void ApplyBansToWorld(TWorld& world) {
   TakeBansChanged();
   std::shared_ptr<const TBanList> bans = CurrentBans();
   if (bans->Bans().empty()) return;
   const std::time_t now = std::time(nullptr);
   // Closing runs each connection's own disconnect handling later, which saves the character.
-  if (CharaList != nullptr) {
-    for (TChara* tc : *CharaList) {
-      if (!tc->LoggedIn() || tc->Conn() == nullptr || !tc->Conn()->Connected()) continue;
-      if (const TBan* ban = bans->FindName(tc->FName, now)) {
-        LogFmt("利用停止のためキャラクター \"%s\" を切断します (%s)", EscapeLogText(tc->FName, 300),
-               EscapeLogText(ban->reason, 200));
-        tc->Conn()->Close();
-      }
+  for (TChara* tc : world.CharaList) {
+    if (!tc->LoggedIn() || tc->Conn() == nullptr || !tc->Conn()->Connected()) continue;
+    if (const TBan* ban = bans->FindName(tc->FName, now)) {
+      LogFmt("利用停止のためキャラクター \"%s\" を切断します (%s)", EscapeLogText(tc->FName, 300),
+             EscapeLogText(ban->reason, 200));
+      tc->Conn()->Close();
     }
   }
   for (TServer* server : {MultiServer, ZoneServer}) {

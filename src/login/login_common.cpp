@@ -100,33 +100,6 @@ bool IsUsableAccountName(std::string_view name) {
   return name.size() <= kMaxCharaNameBytes;
 }
 
-namespace {
-struct TZoneTicket {
-  std::string ip;
-  uint32_t issued;
-};
-std::unordered_map<std::string, TZoneTicket>& Tickets() {
-  static std::unordered_map<std::string, TZoneTicket> tickets;
-  return tickets;
-}
-}  // namespace
-
-void IssueZoneTicket(std::string_view chara_name, std::string_view peer_ip, uint32_t tick) {
-  Tickets()[LowerAscii(chara_name)] = TZoneTicket{std::string(peer_ip), tick};
-}
-
-bool ConsumeZoneTicket(std::string_view chara_name, std::string_view peer_ip, uint32_t tick) {
-  auto& tickets = Tickets();
-  auto it = tickets.find(LowerAscii(chara_name));
-  if (it == tickets.end()) return false;
-  bool valid = it->second.ip == peer_ip && Elapsed(it->second.issued, tick) <= kZoneTicketLifetime;
-  // A ticket of another address stays for its own client; a stale one is dropped.
-  if (valid || Elapsed(it->second.issued, tick) > kZoneTicketLifetime) tickets.erase(it);
-  return valid;
-}
-
-void ClearZoneTickets() { Tickets().clear(); }
-
 uint16_t MultiServerPort() { return MultiServer != nullptr ? MultiServer->Port() : MultiPort; }
 uint16_t ZoneServerPort() { return ZoneServer != nullptr ? ZoneServer->Port() : ZonePort; }
 

@@ -22,7 +22,7 @@
 #include "platform/settings.h"
 #include "platform/text.h"
 #include "platform/world_lock.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/packets.h"
 
 namespace vornhal {
@@ -75,39 +75,32 @@ void ReleaseChara(TChara* tc, TConnection& context, const std::string& server_na
   });
 }
 
-// Lower-cased names of accounts made in memory whose first file is not yet on disk: they
-// cannot log in until it is, and are removed again if it fails.
-std::set<std::string>& CreatingNames() {
-  static std::set<std::string> names;
-  return names;
-}
-
 // The account of that name, unless its creation is still being written.
-TChara* FindAccount(const std::string& name) {
+TChara* FindAccount(const TWorld& world, const std::string& name) {
   TChara* tc = nullptr;
-  if (!CharaList->TryGetValue(name, tc)) return nullptr;
-  return CreatingNames().count(LowerAscii(tc->FName)) > 0 ? nullptr : tc;
+  if (!world.CharaList.TryGetValue(name, tc)) return nullptr;
+  return world.CreatingCharaNames.count(LowerAscii(tc->FName)) > 0 ? nullptr : tc;
 }
 
 // Taken by an account, by one being created, or by a save file that failed to load.
-bool NameTaken(const std::string& name) {
+bool NameTaken(const TWorld& world, const std::string& name) {
   TChara* tc = nullptr;
-  return CharaList->TryGetValue(name, tc) || IsReservedCharaName(name) ||
-         CreatingNames().count(LowerAscii(name)) > 0;
+  return world.CharaList.TryGetValue(name, tc) || IsReservedCharaName(world, name) ||
+         world.CreatingCharaNames.count(LowerAscii(name)) > 0;
 }
 
 // The end of an account creation once its file is written or has failed: a failed account
 // is removed from memory (the name is free again). Returns the account when it stays.
-TChara* CreationDone(const std::string& server, const std::string& name, const std::string& ip,
-                     const std::string& error) {
-  CreatingNames().erase(LowerAscii(name));
+TChara* CreationDone(TWorld& world, const std::string& server, const std::string& name,
+                     const std::string& ip, const std::string& error) {
+  world.CreatingCharaNames.erase(LowerAscii(name));
   TChara* tc = nullptr;
-  CharaList->TryGetValue(name, tc);
+  world.CharaList.TryGetValue(name, tc);
   if (!error.empty()) {
     LogFmt("[%s] キャラクター \"%s\" (%s) を作成できませんでした: %s", server,
            EscapeLogText(name, 300), ip, error);
     if (tc != nullptr && tc->Conn() == nullptr && !tc->LoggedIn()) {
-      CharaList->Extract(tc);
+      world.CharaList.Extract(tc);
       delete tc;
     }
     if (AccountLimit) ++AccountLimitValue;
@@ -171,7 +164,7 @@ struct TPendingWork : std::enable_shared_from_this<TPendingWork> {
 };
 
 std::unique_ptr<TSession> TMultiServer::CreateSession() {
-  return std::make_unique<TMultiSession>(this);
+  return std::make_unique<TMultiSession>(this, World);
 }
 
 void TMultiServer::DoConnect(TConnection& context) {
@@ -196,7 +189,7 @@ void TMultiServer::DoDisconnect(TConnection& context) {
 
 void TMultiServer::Process(uint32_t tick) {
   TServer::Process(tick);
-  if (TakeBansChanged()) ApplyBansToWorld();
+  if (TakeBansChanged()) ApplyBansToWorld(World);
   FBurst.OnTick(tick);
 }
 
@@ -325,7 +318,7 @@ void TMultiSession::CreateAccount(TConnection& context) {
     SResultPacket(kResultNotCreated, kTextBadName).SendTo(&context);
     return;
   }
-  if (NameTaken(name)) {
+  if (NameTaken(World, name)) {
     SResultPacket(kResultNotCreated, kTextNameTaken).SendTo(&context);
     return;
   }
@@ -360,13 +353,13 @@ void TMultiSession::FinishCreate(TConnection& context, const std::shared_ptr<TPe
     return;
   }
   TChara* tc = nullptr;
-  if (NameTaken(name) || !CharaList->CreateChara(name, hash, tc)) {
+  if (NameTaken(World, name) || !World.CharaList.CreateChara(name, hash, tc)) {
     refuse(kTextNameTaken);
     return;
   }
   tc->RealName = real_name;
   tc->MailAddr = mail_addr;
-  CreatingNames().insert(LowerAscii(name));
+  World.CreatingCharaNames.insert(LowerAscii(name));
   LoginThrottle().RecordCreation(ip, SteadyMs());
   if (AccountLimit) --AccountLimitValue;
   // The answer waits until the file is on disk; nothing may follow this call (without a save
@@ -375,7 +368,7 @@ void TMultiSession::FinishCreate(TConnection& context, const std::shared_ptr<TPe
   QueueCreateChara(tc, [this, work, name, ip, server](const std::string& error) {
     work->Complete(
         [this, work, name, error] { CreateWritten(*work->context, name, error); },
-        [name, ip, server, error] { CreationDone(server, name, ip, error); });
+        [&world = World, name, ip, server, error] { CreationDone(world, server, name, ip, error); });
   });
 }
 
@@ -383,7 +376,7 @@ void TMultiSession::CreateWritten(TConnection& context, const std::string& name,
                                   const std::string& error) {
   EndPending(context);  // keeps the deferred packets until this answer is out
   const std::string ip = context.PeerIP();
-  TChara* tc = CreationDone(ServerName(*this), name, ip, error);
+  TChara* tc = CreationDone(World, ServerName(*this), name, ip, error);
   if (tc == nullptr) {
     SResultPacket(kResultNotCreated, kTextCannotCreate).SendTo(&context);
   } else {
@@ -418,7 +411,7 @@ void TMultiSession::LoginChara(TConnection& context) {
     SResultPacket(kResultWrongPassword, kTextTooManyFailures).SendTo(&context);
     return;
   }
-  TChara* tc = FindAccount(name);
+  TChara* tc = FindAccount(World, name);
   if (tc == nullptr) {
     metrics::CountLogin("no_such_name");
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
@@ -453,7 +446,7 @@ void TMultiSession::LoginChara(TConnection& context) {
 void TMultiSession::FinishLogin(TConnection& context, const std::string& name, bool ok,
                                 const std::string& stored, const std::string& rehash,
                                 uint8_t force) {
-  TChara* tc = FindAccount(name);
+  TChara* tc = FindAccount(World, name);
   if (tc == nullptr) {
     metrics::CountLogin("no_such_name");
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
@@ -488,7 +481,7 @@ void TMultiSession::FinishLogin(TConnection& context, const std::string& name, b
   SetChara(tc);
   tc->Context.Reset(&context);
   tc->Login = TLoginState::kOnMulti;
-  IssueZoneTicket(tc->FName, context.PeerIP(), TickCount());
+  World.ZoneTickets.Issue(tc->FName, context.PeerIP(), TickCount());
   metrics::CountLogin("ok");
   SResultPacket(kResultDone, "").SendTo(&context);
   LogFmt("[%s] キャラクター \"%s\" がログインしました。", ServerName(*this),
@@ -508,7 +501,7 @@ void TMultiSession::ChangePassword(TConnection& context) {
     SResultPacket(kResultWrongPassword, kTextTooManyFailures).SendTo(&context);
     return;
   }
-  TChara* tc = FindAccount(name);
+  TChara* tc = FindAccount(World, name);
   if (tc == nullptr) {
     SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
     return;
@@ -526,7 +519,7 @@ void TMultiSession::ChangePassword(TConnection& context) {
     work->Complete([this, work, name, ok, hash] {
       TConnection& context = *work->context;
       EndPending(context);
-      TChara* tc = FindAccount(name);
+      TChara* tc = FindAccount(World, name);
       if (tc == nullptr) {
         SResultPacket(kResultNoSuchName, kTextNoSuchName).SendTo(&context);
       } else if (!ok) {

@@ -15,15 +15,21 @@
 
 namespace vornhal {
 
+class TWorld;
+
 class TMultiServer : public TServer {
  public:
-  TMultiServer(std::string name, uint16_t port) : TServer(std::move(name), port) {}
+  // A Multi server for that world; the world outlives it.
+  TMultiServer(TWorld& world, std::string name, uint16_t port)
+      : TServer(std::move(name), port), World(world) {}
   std::unique_ptr<TSession> CreateSession() override;
   void DoConnect(TConnection& context) override;     // base log line, then SGreetingPacket
   void DoDisconnect(TConnection& context) override;  // detach and save the character, then base
   // Applies a changed ban list to the world and watches bursts of password work (world lock
   // held, every tick).
   void Process(uint32_t tick) override;
+
+  TWorld& World;
 
  private:
   TPasswordBurstMonitor FBurst;
@@ -38,11 +44,13 @@ struct TPendingWork;
 
 class TMultiSession : public TSession {
  public:
-  using TSession::TSession;
+  TMultiSession(TServer* server, TWorld& world) : TSession(server), World(world) {}
   ~TMultiSession() override;
   void ParsePacket(TConnection& context, uint8_t packet_id) override;
   // The connection is going away: pending work finishes without it. World lock held.
   void CancelPending();
+
+  TWorld& World;
 
  private:
   void Dispatch(TConnection& context, uint8_t packet_id);
@@ -107,15 +115,6 @@ bool SameDigest(std::string_view a, std::string_view b);
 // both "<name>.json" and its temporary file name fit in a file name (255 bytes): at most
 // kMaxCharaNameBytes bytes of UTF-8; "." and ".." are refused too.
 bool IsUsableAccountName(std::string_view name);
-
-// --- zone login tickets ---
-// A successful Multi login entitles the character to one zone login from the same peer
-// address within kZoneTicketLifetime ms. World lock held.
-inline constexpr uint32_t kZoneTicketLifetime = 60000;
-void IssueZoneTicket(std::string_view chara_name, std::string_view peer_ip, uint32_t tick);
-// True (and the ticket used up) when a valid ticket exists for that name and address.
-bool ConsumeZoneTicket(std::string_view chara_name, std::string_view peer_ip, uint32_t tick);
-void ClearZoneTickets();
 
 // --- Multi packets ---
 TPacket SGreetingPacket();                                             // 126

@@ -11,7 +11,6 @@ extern bool AccountLimit;
 extern int32_t AccountLimitValue;
 extern int32_t Priority;
 extern uint16_t MultiPort;
-extern bool ForcePK;
 extern uint16_t ZonePort;
 extern uint16_t HttpPort;
 
@@ -21,10 +20,19 @@ extern std::string PasswordHash;
 extern int32_t PasswordHashMemoryKiB;
 extern int32_t PasswordHashPasses;
 
-// [ZoneServer] GMLevel: the lowest AdminLv that may run GM commands (0: everyone).
-extern int32_t GMLevel;
-// [GMCommands]: a level per command name (lower case, without "@"), overriding GMLevel.
-extern std::map<std::string, int32_t> GMCommandLevels;
+// The settings the world runs with; each world keeps its own copy (WorldSettings holds the
+// configured values the running server's world starts from).
+struct TWorldSettings {
+  bool ForcePK = false;  // [ZoneServer] ForcePK
+  // [ZoneServer] GMLevel: the lowest AdminLv that may run GM commands (0: everyone).
+  int32_t GMLevel = 0;
+  // [GMCommands]: a level per command name (lower case, without "@"), overriding GMLevel.
+  std::map<std::string, int32_t> GMCommandLevels;
+  // [Security] limits on what a map holds; 0 turns a limit off.
+  int32_t MaxMobsPerMap = 1000;
+  int32_t MaxItemsPerBlock = 200;
+};
+extern TWorldSettings WorldSettings;
 
 // [Security]: limits that protect the server from hostile clients. 0 turns a limit off.
 struct TSecuritySettings {
@@ -37,8 +45,6 @@ struct TSecuritySettings {
   int32_t MaxUnsentBytesTotal = 268435456;
   int32_t ChatLinesPer5s = 10;
   int32_t MaxLogLinesPerConnection = 100;
-  int32_t MaxMobsPerMap = 1000;
-  int32_t MaxItemsPerBlock = 200;
   int32_t LoginFailuresAllowed = 5;
   int32_t LoginLockSeconds = 300;
   int32_t AccountsPerIPPerHour = 5;

@@ -93,13 +93,13 @@ void DoPlayers() {
   }
 }
 
-void DoKick(const std::string& rest) {
+void DoKick(TWorld& world, const std::string& rest) {
   std::string name = Unquote(Trim(rest));
   if (name.empty()) {
     Answer("使い方: kick <名前>");
     return;
   }
-  if (!admin::KickChara(name)) {
+  if (!admin::KickChara(world, name)) {
     Answer(Format("キャラクター \"%s\" はワールドにいません", EscapeLogText(name, 64)));
     return;
   }
@@ -116,8 +116,8 @@ void DoSay(const std::string& rest) {
   Answer(Format("全員に送信しました: %s", EscapeLogText(text, 256)));
 }
 
-void DoSave() {
-  admin::TSaveOutcome outcome = admin::SaveAllNow();
+void DoSave(TWorld& world) {
+  admin::TSaveOutcome outcome = admin::SaveAllNow(world);
   if (outcome.failures > 0) {
     Answer(Format("保存: %d キャラ, 失敗 %d", outcome.characters, outcome.failures));
     return;
@@ -125,7 +125,7 @@ void DoSave() {
   Answer(Format("保存: %d キャラ, ロック %d ms", outcome.characters, static_cast<int>(outcome.lock_ms)));
 }
 
-void DoGM(const std::string& rest) {
+void DoGM(TWorld& world, const std::string& rest) {
   std::string args = Trim(rest);
   size_t cut = args.find_last_of(" \t");
   long long level = 0;
@@ -135,7 +135,7 @@ void DoGM(const std::string& rest) {
   }
   std::string name = Unquote(Trim(args.substr(0, cut)));
   std::string error;
-  switch (admin::SetGMLevel(name, static_cast<uint8_t>(level), &error)) {
+  switch (admin::SetGMLevel(world, name, static_cast<uint8_t>(level), &error)) {
     case admin::TGMResult::UnknownChara:
       Answer(Format("キャラクター \"%s\" は存在しません", EscapeLogText(name, 64)));
       return;
@@ -150,7 +150,7 @@ void DoGM(const std::string& rest) {
 }
 
 // ban ip|name <target> [minutes] [reason] / unban ip|name <target>
-void DoBan(std::string rest, bool add) {
+void DoBan(TWorld& world, std::string rest, bool add) {
   const char* usage = add ? "使い方: ban ip|name <対象> [分] [理由]" : "使い方: unban ip|name <対象>";
   std::string kind = Lower(NextWord(rest));
   std::string target = NextWord(rest);
@@ -177,11 +177,11 @@ void DoBan(std::string rest, bool add) {
     return;
   }
   if (add) {
-    if (admin::UnknownBanName(ban)) {
+    if (admin::UnknownBanName(world, ban)) {
       Answer(Format("キャラクター \"%s\" は存在しません", EscapeLogText(ban.target, 64)));
       return;
     }
-    error = admin::AddBanNow(ban);
+    error = admin::AddBanNow(world, ban);
     if (!error.empty()) {
       Answer(Format("BANできませんでした: %s", error));
       return;
@@ -189,7 +189,7 @@ void DoBan(std::string rest, bool add) {
     Answer(admin::DescribeBan(ban, true));
     return;
   }
-  if (!admin::RemoveBanNow(ban)) {
+  if (!admin::RemoveBanNow(world, ban)) {
     Answer(Format("BANはありません: %s \"%s\"", ban.address ? "ip" : "name", EscapeLogText(ban.target, 64)));
     return;
   }
@@ -198,7 +198,7 @@ void DoBan(std::string rest, bool add) {
 
 }  // namespace
 
-void RunConsoleCommand(const std::string& line) {
+void RunConsoleCommand(TWorld& world, const std::string& line) {
   std::string rest = line;
   if (Trim(rest).empty()) return;
   Answer("> " + EscapeLogText(Trim(line), 512));
@@ -208,17 +208,17 @@ void RunConsoleCommand(const std::string& line) {
   } else if (command == "players") {
     DoPlayers();
   } else if (command == "kick") {
-    DoKick(rest);
+    DoKick(world, rest);
   } else if (command == "say") {
     DoSay(rest);
   } else if (command == "save") {
-    DoSave();
+    DoSave(world);
   } else if (command == "gm") {
-    DoGM(rest);
+    DoGM(world, rest);
   } else if (command == "ban") {
-    DoBan(rest, true);
+    DoBan(world, rest, true);
   } else if (command == "unban") {
-    DoBan(rest, false);
+    DoBan(world, rest, false);
   } else if (command == "stop") {
     Answer("サーバーを停止します");
     StopRequested = true;
@@ -266,7 +266,7 @@ void TConsoleReader::Run(int fd) {
           Answer(Format("%u バイトを超える行を無視しました", kMaxLineBytes));
         } else {
           if (!pending.empty() && pending.back() == '\r') pending.pop_back();
-          RunConsoleCommand(pending);
+          RunConsoleCommand(world_, pending);
         }
         pending.clear();
         overlong = false;
@@ -280,7 +280,7 @@ void TConsoleReader::Run(int fd) {
       }
     }
   }
-  if (!pending.empty() && !overlong && !stop_.load()) RunConsoleCommand(pending);
+  if (!pending.empty() && !overlong && !stop_.load()) RunConsoleCommand(world_, pending);
   if (!stop_.load()) Answer("標準入力が閉じられたため、コンソールコマンドの受付を終了します");
 }
 

@@ -8,14 +8,17 @@
 
 namespace vornhal {
 
-// Runs one command line (without its line end). Called without the world lock.
-void RunConsoleCommand(const std::string& line);
+class TWorld;
+
+// Runs one command line (without its line end) on the world. Called without the world lock.
+void RunConsoleCommand(TWorld& world, const std::string& line);
 
 // Reads command lines from a file descriptor on a thread of its own. End of input (a service
 // without a terminal) only ends the reading; the server runs on.
 class TConsoleReader {
  public:
-  TConsoleReader() = default;
+  // A reader whose commands act on that world; the world outlives it.
+  explicit TConsoleReader(TWorld& world) : world_(world) {}
   ~TConsoleReader() { Stop(); }
   TConsoleReader(const TConsoleReader&) = delete;
   TConsoleReader& operator=(const TConsoleReader&) = delete;
@@ -26,6 +29,7 @@ class TConsoleReader {
 
  private:
   void Run(int fd);
+  TWorld& world_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

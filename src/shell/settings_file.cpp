@@ -40,8 +40,8 @@ void ForEachLimit(Fn&& fn) {
   fn("MaxUnsentBytesTotal", Security.MaxUnsentBytesTotal);
   fn("ChatLinesPer5s", Security.ChatLinesPer5s);
   fn("MaxLogLinesPerConnection", Security.MaxLogLinesPerConnection);
-  fn("MaxMobsPerMap", Security.MaxMobsPerMap);
-  fn("MaxItemsPerBlock", Security.MaxItemsPerBlock);
+  fn("MaxMobsPerMap", WorldSettings.MaxMobsPerMap);
+  fn("MaxItemsPerBlock", WorldSettings.MaxItemsPerBlock);
   fn("LoginFailuresAllowed", Security.LoginFailuresAllowed);
   fn("LoginLockSeconds", Security.LoginLockSeconds);
   fn("AccountsPerIPPerHour", Security.AccountsPerIPPerHour);
@@ -57,7 +57,7 @@ void ReadSettingsText(const std::string& text) {
   if (Priority < 0 || Priority > 5) Priority = 3;
   // Ports keep only their low 16 bits.
   MultiPort = static_cast<uint16_t>(ini.ReadInteger("MultiServer", "Port", MultiPort));
-  ForcePK = ini.ReadBool("ZoneServer", "ForcePK", ForcePK);
+  WorldSettings.ForcePK = ini.ReadBool("ZoneServer", "ForcePK", WorldSettings.ForcePK);
   ZonePort = static_cast<uint16_t>(ini.ReadInteger("ZoneServer", "Port", ZonePort));
   HttpPort = static_cast<uint16_t>(ini.ReadInteger("HttpServer", "Port", HttpPort));
 
@@ -73,13 +73,14 @@ void ReadSettingsText(const std::string& text) {
   if (PasswordHashPasses < 2) PasswordHashPasses = 2;
   if (PasswordHashPasses > 100) PasswordHashPasses = 100;
 
-  GMLevel = ini.ReadInteger("ZoneServer", "GMLevel", GMLevel);
-  if (GMLevel < 0) GMLevel = 0;
+  int32_t& gm_level = WorldSettings.GMLevel;
+  gm_level = ini.ReadInteger("ZoneServer", "GMLevel", gm_level);
+  if (gm_level < 0) gm_level = 0;
   for (const auto& [key, value] : ini.ReadSection("GMCommands")) {
     if (auto level = ParseIniInteger(value); level && *level >= 0) {
       std::string name = LowerAscii(key);
       if (!name.empty() && name[0] == '@') name.erase(0, 1);
-      GMCommandLevels[name] = *level;
+      WorldSettings.GMCommandLevels[name] = *level;
     }
   }
 
@@ -108,13 +109,13 @@ std::string WriteSettingsText(const std::string& text) {
   ini.WriteInteger("Main", "AccountLimitValue", AccountLimitValue);
   ini.WriteInteger("Main", "Priority", Priority);
   ini.WriteInteger("MultiServer", "Port", MultiPort);
-  ini.WriteBool("ZoneServer", "ForcePK", ForcePK);
+  ini.WriteBool("ZoneServer", "ForcePK", WorldSettings.ForcePK);
   ini.WriteInteger("ZoneServer", "Port", ZonePort);
   ini.WriteInteger("HttpServer", "Port", HttpPort);
   ini.WriteString("Main", "PasswordHash", PasswordHash);
   ini.WriteInteger("Main", "PasswordHashMemoryKiB", PasswordHashMemoryKiB);
   ini.WriteInteger("Main", "PasswordHashPasses", PasswordHashPasses);
-  ini.WriteInteger("ZoneServer", "GMLevel", GMLevel);
+  ini.WriteInteger("ZoneServer", "GMLevel", WorldSettings.GMLevel);
   // Entries whose level is not a number from 0 up are dropped; the others are kept as given.
   for (const auto& [key, value] : ini.ReadSection("GMCommands")) {
     auto level = ParseIniInteger(value);

@@ -32,6 +32,7 @@
 #include "shell/settings_file.h"
 #include "world/exp_table.h"
 #include "world/map_object.h"
+#include "world/world.h"
 #include "zone/zone.h"
 
 namespace vornhal {
@@ -104,9 +105,9 @@ void EnsureAdminToken(const std::string& settings_path) {
 }
 
 template <typename T>
-void OpenServer(TServer*& global, const char* name, uint16_t port) {
+void OpenServer(TServer*& global, TWorld& world, const char* name, uint16_t port) {
   // The global is set before listening, so the first connection already finds it.
-  global = new T(name, port);
+  global = new T(world, name, port);
   try {
     global->Open();
   } catch (...) {
@@ -170,14 +171,13 @@ int RunServer(const TShellOptions& options) {
     Log("UPnPによるポートの転送は行いません");
   }
 
-  bool database = false;
+  // The world outlives everything that reaches it: the servers, the API, the console.
+  auto world = std::make_unique<TWorld>(WorldSettings);
   std::unique_ptr<THttpCheckServer> http;
   try {
-    InitDatabase();
-    database = true;
-    ResetObjectIDs();
-    InitExpTable();
-    LoadDatabase();
+    ClearDataBlocks();
+    AnnounceExpTable();
+    LoadDatabase(*world);
     LoadRuleText();
     LoadTempData();
     CreateScriptDataList();
@@ -186,8 +186,8 @@ int RunServer(const TShellOptions& options) {
     // Character files are written by the save writer from here on, outside the world lock.
     StartSaveWriter();
     StartPasswordWorkers();
-    OpenServer<TMultiServer>(MultiServer, "Multi", MultiPort);
-    OpenServer<TZoneServer>(ZoneServer, "Zone", ZonePort);
+    OpenServer<TMultiServer>(MultiServer, *world, "Multi", MultiPort);
+    OpenServer<TZoneServer>(ZoneServer, *world, "Zone", ZonePort);
     http = std::make_unique<THttpCheckServer>();
     http->Open(HttpPort);
     BuildServerLists();
@@ -201,14 +201,15 @@ int RunServer(const TShellOptions& options) {
     FreeServers();
     StopPasswordWorkers();
     StopSaveWriter();
-    if (database) FreeDatabase();
+    world.reset();
+    ClearDataBlocks();
     if (upnp) RemovePortMappings();
     return 1;
   }
   // The operator's API is an extra: a port it cannot have is reported, the game runs on.
   std::unique_ptr<TAdminServer> admin_server;
   if (AdminServerSettings.Port != 0) {
-    admin_server = std::make_unique<TAdminServer>();
+    admin_server = std::make_unique<TAdminServer>(*world);
     TAdminServer::TOptions admin_options{AdminServerSettings.Bind, AdminServerSettings.Port,
                                          AdminServerSettings.Token, AdminServerSettings.MetricsToken};
     std::string error;
@@ -221,7 +222,7 @@ int RunServer(const TShellOptions& options) {
     }
   }
   LogFmt("サーバー起動 [%s (%s)]", "Vornhal", GlobalIP);
-  TConsoleReader console;
+  TConsoleReader console(*world);
   console.Start(STDIN_FILENO);
 
   int status = 0;
@@ -238,7 +239,7 @@ int RunServer(const TShellOptions& options) {
   // The periodic save encodes every character under the world lock and leaves the writing to
   // the save writer; the line after it tells the operator how long the world waited.
   static int saved_count = 0;
-  hooks.save = [] { saved_count = admin::BeginPeriodicSave(); };
+  hooks.save = [&world] { saved_count = admin::BeginPeriodicSave(*world); };
   hooks.saved = [](const TSaveReport& r) {
     LogFmt("保存: %d キャラ, ロック %u ms, 遅れ %u ms (最大 %u ms)", saved_count, r.lock_ms,
            r.late_ms, r.max_late_ms);
@@ -263,14 +264,15 @@ int RunServer(const TShellOptions& options) {
   http->Close();
   http.reset();
   try {
-    SaveCharaList();  // waits for its own writes and everything queued before them
+    SaveCharaList(*world);  // waits for its own writes and everything queued before them
   } catch (const std::exception& e) {
     LogFmt("キャラクターの保存に失敗: %s", e.what());
     status = 1;
   }
   StopSaveWriter();
   StopBanWatcher();
-  FreeDatabase();
+  world.reset();
+  ClearDataBlocks();
   if (upnp) RemovePortMappings();
   Log("Vornhalを終了しました");
   return status;

@@ -8,10 +8,10 @@
 #include "platform/format.h"
 #include "platform/text.h"
 #include "world/exp_table.h"
-#include "world/globals.h"
 #include "world/map.h"
 #include "world/npc.h"
 #include "world/packets.h"
+#include "world/world.h"
 
 namespace vornhal {
 
@@ -22,8 +22,8 @@ constexpr uint16_t kStatusMoney = 0x10;
 constexpr uint16_t kStatusPoints = 0x20;
 constexpr uint16_t kStatusAll = 0x70;
 
-TMap* StartMap() {
-  TMap* map = MapList != nullptr ? MapList->FindMap(kStartMapID) : nullptr;
+TMap* StartMap(const TWorld& world) {
+  TMap* map = world.MapList.FindMap(kStartMapID);
   if (map == nullptr) {
     throw std::runtime_error("map " + std::to_string(kStartMapID) +
                              " is missing from the map list; characters start on it");
@@ -40,11 +40,12 @@ size_t CharacterCount(std::string_view text) {
 
 }  // namespace
 
-TChara::TChara()
-    : FEquipments(std::make_unique<TEquipments>(this)),
+TChara::TChara(TWorld& world)
+    : World(world),
+      FEquipments(std::make_unique<TEquipments>(this)),
       FInventory(std::make_unique<TInventory>(this)) {
-  Map = StartMap();
-  ObjectID = NextCharaID++;
+  Map = StartMap(world);
+  ObjectID = world.NextCharaID++;
   Level = 1;
   HP = MaxHP = 16;
   MP = MaxMP = 15;
@@ -61,20 +62,13 @@ TChara::TChara()
 
 namespace {
 
-std::vector<TChara*>& DeadList() {
-  static std::vector<TChara*> dead;
-  return dead;
-}
-
 void Unlist(const TChara* tc) {
-  auto& dead = DeadList();
+  auto& dead = tc->World.DeadCharas;
   auto it = std::find(dead.begin(), dead.end(), tc);
   if (it != dead.end()) dead.erase(it);
 }
 
 }  // namespace
-
-const std::vector<TChara*>& DeadCharas() { return DeadList(); }
 
 TChara::~TChara() { Unlist(this); }
 
@@ -120,7 +114,7 @@ TAsColor TChara::HeadColor() const {
 // --- status and life cycle ---
 
 void TChara::CalcStatus() {
-  // Job and level outside the table never index it; an entry of 0 (table not built) gives 0.
+  // Job and level outside the table never index it; an entry of 0 gives 0.
   const int row = std::min<int>(Job, 7);
   const int column = std::clamp<int>(Level - 1, 0, 98);
   const uint32_t next = ExpTable[row][column];
@@ -140,9 +134,8 @@ void TChara::CalcStatus() {
 
 void TChara::DecHP(uint32_t value) {
   TActionObject::DecHP(value);
-  if (IsDead && std::find(DeadList().begin(), DeadList().end(), this) == DeadList().end()) {
-    DeadList().push_back(this);
-  }
+  auto& dead = World.DeadCharas;
+  if (IsDead && std::find(dead.begin(), dead.end(), this) == dead.end()) dead.push_back(this);
   SStatusPacket(*this, kStatusPoints).SendTo(Conn());
 }
 
@@ -154,7 +147,7 @@ void TChara::IncExp(uint32_t value) {
   while (Level < 99) {
     const int row = std::min<int>(Job, 7);
     const uint32_t threshold = ExpTable[row][std::clamp<int>(Level - 1, 0, 98)];
-    // An unbuilt table (all zeros) must not raise every character to 99.
+    // An entry of 0 must not raise every character to 99.
     if (threshold == 0 || threshold > Exp) break;
     ++Level;
     if (StatPoint < 255) ++StatPoint;
@@ -202,10 +195,10 @@ void TChara::DropGlod(uint32_t value) {
   const uint32_t amount = std::min({value, Glod, static_cast<uint32_t>(kMaxItemCount)});
   if (amount == 0 || Map == nullptr) return;
   const char* key = amount <= 500 ? "money1" : amount <= 5000 ? "money2" : amount <= 100000 ? "money3" : "money4";
-  TItemData* data = ItemDB != nullptr ? ItemDB->Find(key) : nullptr;
+  TItemData* data = World.ItemDB.Find(key);
   if (data == nullptr) return;
-  auto dropped = std::make_unique<TDroppedItem>(std::make_unique<TItem>(data, static_cast<int>(amount)),
-                                                Point.X, Point.Y);
+  auto dropped = std::make_unique<TDroppedItem>(
+      World, std::make_unique<TItem>(data, static_cast<int>(amount)), Point.X, Point.Y);
   if (!Map->AddItem(dropped.get())) return;  // nowhere to lie: the money stays with the character
   TDroppedItem* on_ground = dropped.release();  // the map owns it now
   Glod -= amount;
@@ -337,7 +330,7 @@ bool TCharaList::CreateChara(const std::string& chara_name, const std::string& p
   if (CharacterCount(chara_name) == 2 && chara_name[0] == '!') return false;
   TChara* existing = nullptr;
   if (TryGetValue(chara_name, existing)) return false;
-  auto tc = std::make_unique<TChara>();
+  auto tc = std::make_unique<TChara>(FWorld);
   tc->FName = chara_name;
   tc->Pass = password;
   try {

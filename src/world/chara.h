@@ -22,11 +22,16 @@ inline constexpr uint16_t kStartMapID = 10055;
 // its entry into the world), or in the world on the Zone server.
 enum class TLoginState : uint8_t { kOffline, kOnMulti, kInWorld };
 
+class TWorld;
+
 class TChara : public TActionObject {
  public:
-  // Defaults of a new character; Map is the map with id 10055 (throws when it is missing).
-  TChara();
+  // Defaults of a new character of that world, with the world's next character id; Map is
+  // the world's map 10055 (throws when it is missing).
+  explicit TChara(TWorld& world);
   ~TChara() override;
+
+  TWorld& World;
 
   std::string FName;
   std::unique_ptr<TEquipments> FEquipments;
@@ -110,17 +115,13 @@ class TChara : public TActionObject {
   void Tell(const std::string& text) const;
 };
 
-// The characters whose hit points ran out and who have not been revived since, in the order
-// they died: TChara::DecHP lists a character as it dies, Revive and the character's destruction
-// take it off. Whatever kills a character (a handler, the tick) lists it. World lock held.
-const std::vector<TChara*>& DeadCharas();
-
 // The character list. It owns its characters and finds them by id and by name (A-Z in either
 // case); its only changing operations are these, and each keeps both look-ups in step with the
 // list.
 class TCharaList {
  public:
-  TCharaList() : FItems(true) {}
+  // The character list of that world (new characters are made for it).
+  explicit TCharaList(TWorld& world) : FWorld(world), FItems(true) {}
   ~TCharaList() { Clear(); }
   TCharaList(const TCharaList&) = delete;
   TCharaList& operator=(const TCharaList&) = delete;
@@ -149,6 +150,7 @@ class TCharaList {
  private:
   void Unname(const TChara* tc);
 
+  TWorld& FWorld;
   TMapObjectList<TChara> FItems;
   std::unordered_map<std::string, TChara*> FNameDict;
 };

@@ -1,11 +1,9 @@
-// The experience table, computed once at start-up in x87 extended precision.
+// The experience table, computed once before the program starts, in x87 extended precision.
 #include "world/exp_table.h"
 
 #include "platform/log.h"
 
 namespace vornhal {
-
-uint32_t ExpTable[8][99] = {};
 
 namespace {
 
@@ -29,18 +27,23 @@ uint32_t LevelBase(uint32_t level) {
   return 30u * level * (level + 1) * (k * level + 1);
 }
 
-}  // namespace
-
-void InitExpTable() {
+std::array<std::array<uint32_t, 99>, 8> ComputeExpTable() {
   static_assert(sizeof(long double) > sizeof(double), "the table needs extended precision");
+  std::array<std::array<uint32_t, 99>, 8> table{};
   for (uint32_t level = 2; level <= 100; ++level) {
     const uint32_t base = LevelBase(level);
-    for (int row = 0; row < 8; ++row) {
+    for (size_t row = 0; row < 8; ++row) {
       const long double product = static_cast<long double>(base) * kJobFactor[row];
-      ExpTable[row][level - 2] = static_cast<uint32_t>(product);
+      table[row][level - 2] = static_cast<uint32_t>(product);
     }
   }
-  Log("経験値テーブルを初期化しました");
+  return table;
 }
+
+}  // namespace
+
+const std::array<std::array<uint32_t, 99>, 8> ExpTable = ComputeExpTable();
+
+void AnnounceExpTable() { Log("経験値テーブルを初期化しました"); }
 
 }  // namespace vornhal

@@ -257,7 +257,7 @@ void TInventory::Drop(int slot_index, int count) {
   TItemData* data = slot.Item()->Data();
 
   if (data->IsStackable() && count < slot.Item()->Count()) {
-    auto dropped = std::make_unique<TDroppedItem>(std::make_unique<TItem>(data, count), at.X, at.Y);
+    auto dropped = std::make_unique<TDroppedItem>(map->World, std::make_unique<TItem>(data, count), at.X, at.Y);
     // Off the grid (or on a map without blocks) nothing can lie on the ground: keep the items.
     if (!map->AddItem(dropped.get())) return;
     TDroppedItem* on_ground = dropped.release();  // the map owns it now
@@ -267,7 +267,7 @@ void TInventory::Drop(int slot_index, int count) {
     return;
   }
 
-  auto dropped = std::make_unique<TDroppedItem>(std::move(slot.FItem), at.X, at.Y);
+  auto dropped = std::make_unique<TDroppedItem>(map->World, std::move(slot.FItem), at.X, at.Y);
   if (!map->AddItem(dropped.get())) {
     slot.FItem = dropped->DetachItem();
     return;

@@ -8,10 +8,10 @@
 
 #include "platform/settings.h"
 #include "world/chara.h"
-#include "world/globals.h"
 #include "world/mob.h"
 #include "world/npc.h"
 #include "world/packets.h"
+#include "world/world.h"
 
 namespace vornhal {
 
@@ -27,7 +27,7 @@ void EraseFirst(std::vector<TChara*>& list, const TChara* tc) {
 
 }  // namespace
 
-TMap::TMap() : MList(true) {}
+TMap::TMap(TWorld& world) : World(world), MList(true) {}
 
 TMap::~TMap() {
   Unload(true);
@@ -57,15 +57,11 @@ void TMap::Load() {
   for (int i = 0; i < BlockWidth * BlockHeight; ++i) Blocks.push_back(std::make_unique<TMapBlock>());
   // The grid must count as loaded while NPCs and portals are placed into it.
   FLoaded = true;
-  if (NpcList != nullptr) {
-    for (TNpc* tn : *NpcList) {
-      if (tn->MapID == ID) AddNpc(tn);
-    }
+  for (TNpc* tn : World.NpcList) {
+    if (tn->MapID == ID) AddNpc(tn);
   }
-  if (PortalList != nullptr) {
-    for (const auto& tp : *PortalList) {
-      if (tp->SrcMap != nullptr && tp->SrcMap->ID == ID) AddPortal(tp.get());
-    }
+  for (const auto& tp : World.PortalList) {
+    if (tp->SrcMap != nullptr && tp->SrcMap->ID == ID) AddPortal(tp.get());
   }
 }
 
@@ -204,7 +200,7 @@ void TMap::ReserveChara(uint16_t x, uint16_t y) {
 int TMap::ItemRoom(const TMapPoint& point) const {
   const TMapBlock* block = BlockAt(point.X, point.Y);
   if (block == nullptr) return 0;
-  const int cap = Security.MaxItemsPerBlock;
+  const int cap = World.Settings.MaxItemsPerBlock;
   if (cap <= 0) return INT_MAX;
   int lying = 0;
   for (const TMapObject* obj : block->MapObjects) {
@@ -221,7 +217,7 @@ bool TMap::AddItem(TDroppedItem* item) {
 }
 
 bool TMap::MobRoom() const {
-  const int cap = Security.MaxMobsPerMap;
+  const int cap = World.Settings.MaxMobsPerMap;
   return cap <= 0 || MList.Count() < cap;
 }
 

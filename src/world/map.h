@@ -35,9 +35,12 @@ class TMapBlock {
   int FPortalCount = 0;
 };
 
+class TWorld;
+
 class TMap {
  public:
-  TMap();
+  // A map of that world; Load places the world's NPCs and portals of this map.
+  explicit TMap(TWorld& world);
   ~TMap();
   TMap(const TMap&) = delete;
   TMap& operator=(const TMap&) = delete;
@@ -101,6 +104,7 @@ class TMap {
   bool CanMove(uint16_t x, uint16_t y) const;
 
   bool FLoaded = false;
+  TWorld& World;
   uint16_t ID = 0;
   uint16_t Width = 0;
   uint16_t Height = 0;

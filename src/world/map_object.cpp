@@ -1,4 +1,4 @@
-// Object ids, the neighbourhood test and the action-object life cycle.
+// The neighbourhood test and the action-object life cycle.
 #include "world/map_object.h"
 
 #include <cstdlib>
@@ -6,18 +6,6 @@
 #include "platform/clock.h"
 
 namespace vornhal {
-
-uint32_t NextNpcID = kFirstNpcID;
-uint32_t NextMobID = kFirstMobID;
-uint32_t NextItemID = kFirstItemID;
-uint32_t NextCharaID = kFirstCharaID;
-
-void ResetObjectIDs() {
-  NextNpcID = kFirstNpcID;
-  NextMobID = kFirstMobID;
-  NextItemID = kFirstItemID;
-  NextCharaID = kFirstCharaID;
-}
 
 bool TMapObject::IsNear(const TMapObject& target, int32_t range) const {
   // Differences of the unsigned coordinates taken as signed 32-bit values.

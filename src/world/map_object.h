@@ -26,17 +26,12 @@ enum : uint8_t {
   kKindPortal = 13,
 };
 
-// Id counters; start-up sets them with ResetObjectIDs(). Only characters have ids at or above
+// The first ids the world's counters hand out. Only characters have ids at or above
 // kFirstCharaID.
 inline constexpr uint32_t kFirstNpcID = 50000;
 inline constexpr uint32_t kFirstMobID = 5000000;
 inline constexpr uint32_t kFirstItemID = 10000000;
 inline constexpr uint32_t kFirstCharaID = 0x3000000;
-extern uint32_t NextNpcID;
-extern uint32_t NextMobID;
-extern uint32_t NextItemID;
-extern uint32_t NextCharaID;
-void ResetObjectIDs();
 
 // Raised when an id or name is already present in a list or dictionary.
 class DuplicateKeyError : public std::runtime_error {

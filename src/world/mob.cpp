@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "world/map.h"
 #include "world/packets.h"
+#include "world/world.h"
 
 namespace vornhal {
 
@@ -38,7 +39,7 @@ bool TMobDB::TryGetValue(std::string_view mob_name, TMobData*& value) const {
 TMob::TMob(TMap* tm, TMobData* tmd, bool free_on_die, uint16_t x, uint16_t y, int32_t range,
            uint32_t interval) {
   Level = 1;
-  ObjectID = NextMobID++;
+  ObjectID = tm->World.NextMobID++;
   FreeOnDie = free_on_die;
   SummonPoint = TMapPoint{x, y};
   DeadTime = 0;

@@ -3,18 +3,19 @@
 
 #include "platform/format.h"
 #include "world/map.h"
+#include "world/world.h"
 
 namespace vornhal {
 
-TNpc::TNpc() { ObjectID = NextNpcID++; }
+TNpc::TNpc(TWorld& world) { ObjectID = world.NextNpcID++; }
 
 std::string TPortal::Name() const {
   return (DestMap != nullptr ? DestMap->Name : std::string()) + "へ";
 }
 
-TDroppedItem::TDroppedItem(std::unique_ptr<TItem> item, uint16_t x, uint16_t y)
+TDroppedItem::TDroppedItem(TWorld& world, std::unique_ptr<TItem> item, uint16_t x, uint16_t y)
     : FItem(std::move(item)) {
-  ObjectID = NextItemID++;
+  ObjectID = world.NextItemID++;
   Point = TMapPoint{x, y};
 }
 

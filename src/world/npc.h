@@ -9,9 +9,11 @@
 
 namespace vornhal {
 
+class TWorld;
+
 class TNpc : public TMapObject {
  public:
-  TNpc();  // takes the next NPC id; GraphicID 16425
+  explicit TNpc(TWorld& world);  // takes the world's next NPC id; GraphicID 16425
 
   std::string FName;
   std::string ScriptName;
@@ -43,8 +45,8 @@ class TPortal : public TMapObject {
 
 class TDroppedItem : public TMapObject {
  public:
-  // Takes the next dropped-item id.
-  TDroppedItem(std::unique_ptr<TItem> item, uint16_t x, uint16_t y);
+  // Takes the world's next dropped-item id.
+  TDroppedItem(TWorld& world, std::unique_ptr<TItem> item, uint16_t x, uint16_t y);
 
   TItem* Item() const { return FItem.get(); }
   // Hands the item over (to an inventory); the dropped item then holds none.

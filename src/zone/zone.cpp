@@ -15,14 +15,14 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/world_lock.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/npc.h"
 #include "world/packets.h"
 
 namespace vornhal {
 
 std::unique_ptr<TSession> TZoneServer::CreateSession() {
-  return std::make_unique<TZoneSession>(this);
+  return std::make_unique<TZoneSession>(this, World);
 }
 
 void TZoneServer::DoDisconnect(TConnection& context) {
@@ -49,7 +49,7 @@ bool ReviveDue(const TChara& tc, uint32_t tick) {
 void TZoneServer::Process(uint32_t tick) {
   TServer::Process(tick);
   // Only the dead are looked at: with nobody dead a tick costs one test of an empty list.
-  const std::vector<TChara*>& dead = DeadCharas();
+  const std::vector<TChara*>& dead = World.DeadCharas;
   if (dead.empty()) return;
   std::vector<TChara*> due;
   for (TChara* tc : dead) {
@@ -163,7 +163,7 @@ void TZoneSession::ZoneLogin(TConnection& context) {
   ReadShortStr();
   std::string name = ReadShortStr();
   TChara* tc = nullptr;
-  if (!CharaList->TryGetValue(name, tc)) return;
+  if (!World.CharaList.TryGetValue(name, tc)) return;
   const std::string ip = context.PeerIP();
   auto refuse = [&](const char* reason) {
     LogFmt("[%s] キャラクター \"%s\" (%s) のゾーンログインを拒否しました: %s", ServerName(),
@@ -177,7 +177,7 @@ void TZoneSession::ZoneLogin(TConnection& context) {
     refuse("利用停止中です");
     return;
   }
-  if (!ConsumeZoneTicket(tc->FName, ip, TickCount())) {
+  if (!World.ZoneTickets.Consume(tc->FName, ip, TickCount())) {
     refuse("ログインサーバーでの認証がありません");
     return;
   }
@@ -348,7 +348,7 @@ void TZoneSession::Whisper(TConnection& context) {
   if (target_name == "!!" || target_name == "!1" || target_name == "!2") return;
   if (!TakeChatLine(tc, &context)) return;
   TChara* target = nullptr;
-  if (!CharaList->TryGetValue(target_name, target)) {
+  if (!World.CharaList.TryGetValue(target_name, target)) {
     SMessagePacket(0, Format("存在しないキャラクターです (%s)", text)).SendTo(&context);
     return;
   }

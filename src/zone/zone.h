@@ -9,13 +9,18 @@
 namespace vornhal {
 
 class TChara;
+class TWorld;
 
 class TZoneServer : public TServer {
  public:
-  TZoneServer(std::string name, uint16_t port) : TServer(std::move(name), port) {}
+  // A Zone server for that world; the world outlives it.
+  TZoneServer(TWorld& world, std::string name, uint16_t port)
+      : TServer(std::move(name), port), World(world) {}
   std::unique_ptr<TSession> CreateSession() override;
   void DoDisconnect(TConnection& context) override;  // logout handling, then base
   void Process(uint32_t tick) override;              // revives the dead that are due
+
+  TWorld& World;
 };
 
 // A dead character is revived once the clock has passed its DeadTime by this many ms.
@@ -25,7 +30,7 @@ bool ReviveDue(const TChara& tc, uint32_t tick);
 
 class TZoneSession : public TSession {
  public:
-  using TSession::TSession;
+  TZoneSession(TServer* server, TWorld& world) : TSession(server), World(world) {}
   void ParsePacket(TConnection& context, uint8_t packet_id) override;
   bool EntersWorld() const override { return true; }
   bool InWorld() const override { return Chara() != nullptr; }
@@ -35,6 +40,8 @@ class TZoneSession : public TSession {
   // The result is the queued save's (empty once written, else the error text); the caller
   // waits for it without the world lock.
   std::shared_future<std::string> Logout(TConnection& context);
+
+  TWorld& World;
 
  private:
   // The session's character; raises an error (a parse error for the session) before a zone

@@ -5,7 +5,7 @@
 
 #include "data/common.h"
 #include "platform/log.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/npc.h"
 #include "world/packets.h"
 #include "zone/zone.h"
@@ -67,7 +67,7 @@ void TZoneSession::ObjectInfo(TConnection& context) {
   LogFmt("CObjectInfoRequestPacket: type %u id %u flags %u", type, id, flags);
   if (type != 1) return;
   TNpc* npc = nullptr;
-  if (!NpcList->TryGetValue(id, npc)) return;
+  if (!World.NpcList.TryGetValue(id, npc)) return;
   if (npc->ScriptName.empty()) {
     SEffectPacket(*npc, 238, 100).SendToBlock(&tc, true);
     return;
@@ -118,17 +118,17 @@ void TZoneSession::ScriptReply(TConnection& context) {
       SScriptEndPacket(script_name, object_id).SendTo(&context);
       dialog.SendTo(&context);
     } else if (variables.size() == 2 && variables[0].first == "I" && variables[1].first == "U") {
-      TItemData* stick = ItemDB->Find("stick1");
+      TItemData* stick = World.ItemDB.Find("stick1");
       if (stick != nullptr) tc.Inventory().Add(stick, 1, true);
     }
   } else if (code == 4) {
     ReadShortStr();
     uint32_t object_id = ReadLong();
     TNpc* npc = nullptr;
-    if (!NpcList->TryGetValue(object_id, npc) || npc->ScriptName.empty()) return;
+    if (!World.NpcList.TryGetValue(object_id, npc) || npc->ScriptName.empty()) return;
     SScriptEndPacket(npc->ScriptName, object_id).SendTo(&context);
     if (npc->ScriptName == kGuideScript) {
-      TMap* map = MapList->FindMap(1);
+      TMap* map = World.MapList.FindMap(1);
       if (map == nullptr || !map->InGrid(65, 50)) {
         throw std::runtime_error("MapID 1 のマップに (65, 50) がありません");
       }
@@ -154,7 +154,7 @@ void TZoneSession::HPInfo(TConnection& context) {
     return;
   }
   TChara* target = nullptr;
-  if (CharaList->TryGetValue(id, target)) SHPInfoPacket(id, target).SendTo(&context);
+  if (World.CharaList.TryGetValue(id, target)) SHPInfoPacket(id, target).SendTo(&context);
 }
 
 void TZoneSession::Attack() {
@@ -168,7 +168,7 @@ void TZoneSession::Attack() {
   } else {
     TChara* target = nullptr;
     // Only a character in the world can be hit; an offline one is not there to be attacked.
-    if (CharaList->TryGetValue(id, target) && target->InWorld() && target->Map != nullptr) {
+    if (World.CharaList.TryGetValue(id, target) && target->InWorld() && target->Map != nullptr) {
       tc.AttackTo(target);
     }
   }

@@ -37,7 +37,7 @@ TEST(ZLibDataTest, RoundTripsAndChecksums) {
 using DataBlockTest = DataFolderTest;
 
 TEST_F(DataBlockTest, RuleTextBuiltInWhenMissing) {
-  std::string out = Captured([] { LoadRuleText(); });
+  std::string out = Captured([&] { LoadRuleText(); });
   EXPECT_NE(out.find("\"Rule.txt\" が見つからないため、規約文を生成しました。"), std::string::npos);
   const std::string builtin("\x28\x81\x4C\x81\x45\x83\xD6\x81\x45\x81\x4D\x29", 12);
   EXPECT_EQ(FromCP932(builtin), "(´・ω・｀)");
@@ -49,7 +49,7 @@ TEST_F(DataBlockTest, RuleTextBuiltInWhenMissing) {
 TEST_F(DataBlockTest, RuleTextFromFileAsStored) {
   const std::string bytes = ToCP932("規約\r\n第一条\r\n");
   WriteBytes("db/Rule.txt", bytes);
-  std::string out = Captured([] { LoadRuleText(); });
+  std::string out = Captured([&] { LoadRuleText(); });
   EXPECT_EQ(out, "");
   EXPECT_EQ(ZDecompress(RuleData.CompressedData), bytes);
   EXPECT_EQ(RuleData.CRC32, Crc32(bytes));

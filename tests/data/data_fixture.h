@@ -11,7 +11,7 @@
 #include "data/database.h"
 #include "platform/text.h"
 #include "support/test_world.h"
-#include "world/globals.h"
+#include "world/world.h"
 
 namespace vornhal::test {
 
@@ -50,9 +50,9 @@ class DataFolderTest : public FreshWorldWithFolder {
               "helixir,回復薬,0,0,5,2,0,0,0,0,2\r\n"
               "cap1,帽子,0,1,0,3,0,0,4,3,3\r\n");
     WriteBasicMaps();
-    Captured([] {
-      LoadItemData();
-      LoadMapData();
+    Captured([&] {
+      LoadItemData(World);
+      LoadMapData(World);
     });
   }
 

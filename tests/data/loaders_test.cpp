@@ -23,11 +23,11 @@ TEST_F(LoaderTest, ItemLinesCommentsKeysAndNumbers) {
             "lead, 前の空白, 1,0, 5,$FF,0,0,0,0,0\r\n"     // leading blanks are fine
             "trail,後ろの空白,1 ,0,5,1,0,0,0,0,0\r\n"      // a trailing blank is not
             "hex,十六進,0,$FF,0x10,x20,$00FF00,0,300,65537,-1,extra\n");
-  std::string out = Captured([] { LoadItemData(); });
+  std::string out = Captured([&] { LoadItemData(World); });
   EXPECT_NE(out.find("3 のアイテムをロードしました"), std::string::npos) << out;
-  ASSERT_EQ(ItemDB->Count(), 3);
+  ASSERT_EQ(World.ItemDB.Count(), 3);
 
-  TItemData* stick = ItemDB->Find("stick1");
+  TItemData* stick = World.ItemDB.Find("stick1");
   ASSERT_NE(stick, nullptr);
   EXPECT_EQ(stick->MetaKey, "Stick1");
   EXPECT_EQ(stick->Name, "木の棒");
@@ -36,13 +36,13 @@ TEST_F(LoaderTest, ItemLinesCommentsKeysAndNumbers) {
   EXPECT_EQ(stick->EquipPart, 18);
   EXPECT_EQ(stick->EquipTile, 7);
 
-  TItemData* lead = ItemDB->Find("lead");
+  TItemData* lead = World.ItemDB.Find("lead");
   ASSERT_NE(lead, nullptr);
   EXPECT_EQ(lead->Name, " 前の空白");  // text fields are not trimmed
   EXPECT_EQ(lead->ActionType, 5);
   EXPECT_EQ(lead->IconTile, 255);
 
-  TItemData* hex = ItemDB->Find("HEX");
+  TItemData* hex = World.ItemDB.Find("HEX");
   ASSERT_NE(hex, nullptr);
   EXPECT_EQ(hex->ItemType, 255);
   EXPECT_EQ(hex->ActionType, 16);
@@ -52,25 +52,25 @@ TEST_F(LoaderTest, ItemLinesCommentsKeysAndNumbers) {
   EXPECT_EQ(hex->EquipTile, 65537 % 65536);
   EXPECT_EQ(hex->DropTile, 65535);
 
-  EXPECT_EQ(ItemDB->Find("off"), nullptr);
-  EXPECT_EQ(ItemDB->Find("trail"), nullptr);
-  EXPECT_EQ(ItemDB->Find("short"), nullptr);
+  EXPECT_EQ(World.ItemDB.Find("off"), nullptr);
+  EXPECT_EQ(World.ItemDB.Find("trail"), nullptr);
+  EXPECT_EQ(World.ItemDB.Find("short"), nullptr);
 }
 
 TEST_F(LoaderTest, MissingFilesLogAndLeaveContainersEmpty) {
-  std::string out = Captured([] {
-    LoadItemData();
-    LoadMapData();
-    LoadPortalData();
-    LoadNpcData();
-    LoadMobData();
+  std::string out = Captured([&] {
+    LoadItemData(World);
+    LoadMapData(World);
+    LoadPortalData(World);
+    LoadNpcData(World);
+    LoadMobData(World);
   });
   for (const char* file : {"ItemDB.txt", "MapDB.txt", "PortalList.txt", "NpcList.txt", "MobDB.txt"}) {
     EXPECT_NE(out.find("Error: \"" + Path("db/") + file + "\" が見つかりません"), std::string::npos)
         << file << "\n" << out;
   }
   EXPECT_EQ(out.find("ロードしました"), std::string::npos);
-  EXPECT_EQ(NpcList->Count(), 0);  // no guide without the file
+  EXPECT_EQ(World.NpcList.Count(), 0);  // no guide without the file
 }
 
 TEST_F(LoaderTest, MapsGridsAndSorting) {
@@ -83,16 +83,16 @@ TEST_F(LoaderTest, MapsGridsAndSorting) {
             "5,12,12,0,0,二つ目の五,2\r\n");  // a duplicate id is its own map
   WriteBytes("map/00005.dat", std::string("\x03\x02\x00\x01\x00\x00\x00\x01trailing", 16));
   WriteBytes("map/00020.dat", std::string("\x01\x01\x00", 3));
-  std::string out = Captured([] { LoadMapData(); });
+  std::string out = Captured([&] { LoadMapData(World); });
   EXPECT_NE(out.find("3 のマップをロードしました"), std::string::npos) << out;
   EXPECT_NE(out.find("\"00005.dat\"をロード"), std::string::npos);
   EXPECT_NE(out.find("\"00020.dat\"をロード"), std::string::npos);
 
-  ASSERT_EQ(MapList->Count(), 3);
-  EXPECT_EQ((*MapList)[0]->ID, 5);
-  EXPECT_EQ((*MapList)[1]->ID, 5);
-  EXPECT_EQ((*MapList)[2]->ID, 20);
-  TMap* m20 = (*MapList)[2];
+  ASSERT_EQ(World.MapList.Count(), 3);
+  EXPECT_EQ(World.MapList[0]->ID, 5);
+  EXPECT_EQ(World.MapList[1]->ID, 5);
+  EXPECT_EQ(World.MapList[2]->ID, 20);
+  TMap* m20 = World.MapList[2];
   EXPECT_EQ(m20->Width, 100);
   EXPECT_EQ(m20->Height, 60);
   EXPECT_EQ(m20->Flag1, 2);
@@ -102,7 +102,7 @@ TEST_F(LoaderTest, MapsGridsAndSorting) {
 
   // Both maps with id 5 read the same grid file.
   for (int i = 0; i < 2; ++i) {
-    TMap* m = (*MapList)[i];
+    TMap* m = World.MapList[i];
     if (m->Name == "五") {
       EXPECT_EQ(m->BGM, 0);
     }
@@ -120,16 +120,16 @@ TEST_F(LoaderTest, MapsGridsAndSorting) {
 
 TEST_F(LoaderTest, MapWithoutGridFileHasNoGrid) {
   WriteText("db/MapDB.txt", "7,10,10,0,0,七,1\r\n");
-  Captured([] { LoadMapData(); });
-  ASSERT_EQ(MapList->Count(), 1);
-  EXPECT_FALSE((*MapList)[0]->Usedat);
+  Captured([&] { LoadMapData(World); });
+  ASSERT_EQ(World.MapList.Count(), 1);
+  EXPECT_FALSE(World.MapList[0]->Usedat);
 }
 
 TEST_F(LoaderTest, ShortGridFileStopsStartUp) {
   WriteText("db/MapDB.txt", "9,10,10,0,0,九,1\r\n");
   WriteBytes("map/00009.dat", std::string("\x03\x02\x00\x01\x00", 5));
   try {
-    Captured([] { LoadMapData(); });
+    Captured([&] { LoadMapData(World); });
     FAIL() << "a short grid file must stop the load";
   } catch (const FatalDataError& e) {
     EXPECT_NE(std::string(e.what()).find("00009.dat"), std::string::npos) << e.what();
@@ -143,14 +143,14 @@ TEST_F(LoaderTest, PortalAreasAndStopOnUnknownMap) {
             "1,58,1,62,2,10055,40,54,0\r\n"
             "1,1,1,2,2,999,5,5,0\r\n"        // names a map that does not exist
             "10055,1,1,2,2,1,5,5,0\r\n");
-  std::string out = Captured([] {
-    LoadMapData();
-    LoadPortalData();
+  std::string out = Captured([&] {
+    LoadMapData(World);
+    LoadPortalData(World);
   });
   EXPECT_NE(out.find("Error: MapID \"999\" は存在しません"), std::string::npos) << out;
   EXPECT_EQ(out.find("のポータルをロードしました"), std::string::npos) << out;
-  ASSERT_EQ(PortalList->Count(), 2);
-  TPortal* p = (*PortalList)[0];
+  ASSERT_EQ(World.PortalList.Count(), 2);
+  TPortal* p = World.PortalList[0];
   EXPECT_EQ(p->SrcMap->ID, 10055);
   EXPECT_EQ(p->DestMap->ID, 1);
   EXPECT_EQ(p->SrcMinPoint, (TMapPoint{8, 5}));
@@ -167,12 +167,12 @@ TEST_F(LoaderTest, PortalLinesWithBadNumbersAreSkipped) {
             "10055,1,1,2,2,1,5,5\r\n"         // 8 fields
             "10055,1,1,2,2,1,5,y,0\r\n"       // bad destination Y
             "10055,1,1,2,2,1,5,5,0\r\n");
-  std::string out = Captured([] {
-    LoadMapData();
-    LoadPortalData();
+  std::string out = Captured([&] {
+    LoadMapData(World);
+    LoadPortalData(World);
   });
   EXPECT_NE(out.find("1 のポータルをロードしました"), std::string::npos) << out;
-  EXPECT_EQ(PortalList->Count(), 1);
+  EXPECT_EQ(World.PortalList.Count(), 1);
 }
 
 TEST_F(LoaderTest, NpcDirectionsGraphicsAndTheGuide) {
@@ -184,19 +184,19 @@ TEST_F(LoaderTest, NpcDirectionsGraphicsAndTheGuide) {
             "1,低い桁,1,2,$101,$10001\r\n"     // low-order bits: 1 and 1
             "1,座標不正,x,2,1,1\r\n"           // skipped
             "1,五つ,1,2,1\r\n");               // skipped
-  std::string out = Captured([] { LoadNpcData(); });
+  std::string out = Captured([&] { LoadNpcData(World); });
   EXPECT_NE(out.find("5 のNPCデータをロードしました"), std::string::npos) << out;
-  ASSERT_EQ(NpcList->Count(), 6);
-  EXPECT_EQ((*NpcList)[0]->FName, "道具屋");
-  EXPECT_EQ((*NpcList)[0]->Point, (TMapPoint{22, 30}));
-  EXPECT_EQ((*NpcList)[0]->ScriptName, "");
-  EXPECT_EQ((*NpcList)[1]->Dir, 7);
-  EXPECT_EQ((*NpcList)[2]->Dir, 2);
-  EXPECT_EQ((*NpcList)[3]->GraphicID, 16384);
-  EXPECT_EQ((*NpcList)[4]->Dir, 1);
-  EXPECT_EQ((*NpcList)[4]->GraphicID, 1);
-  EXPECT_EQ((*NpcList)[0]->ObjectID, kFirstNpcID);
-  TNpc* guide = (*NpcList)[5];
+  ASSERT_EQ(World.NpcList.Count(), 6);
+  EXPECT_EQ(World.NpcList[0]->FName, "道具屋");
+  EXPECT_EQ(World.NpcList[0]->Point, (TMapPoint{22, 30}));
+  EXPECT_EQ(World.NpcList[0]->ScriptName, "");
+  EXPECT_EQ(World.NpcList[1]->Dir, 7);
+  EXPECT_EQ(World.NpcList[2]->Dir, 2);
+  EXPECT_EQ(World.NpcList[3]->GraphicID, 16384);
+  EXPECT_EQ(World.NpcList[4]->Dir, 1);
+  EXPECT_EQ(World.NpcList[4]->GraphicID, 1);
+  EXPECT_EQ(World.NpcList[0]->ObjectID, kFirstNpcID);
+  TNpc* guide = World.NpcList[5];
   EXPECT_EQ(guide->FName, "エミュ鯖ガイド");
   EXPECT_EQ(guide->ScriptName, "VornhalTest");
   EXPECT_EQ(guide->GraphicID, 16425);
@@ -213,10 +213,10 @@ TEST_F(LoaderTest, MobLinesWithMixedSeparators) {
             "ビートミー 1001,255 128, 64 80 1 30 0 0 3 5 0 0 3 3 3 3 3 -5 $FF True False\r\n"
             "\"Big Bat\",1004,1,2,3,50,8,-1,10,40,12,16,0,0,7,4,4,6,12,3,5,true,1,ignored\r\n"
             "Slime,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,0.5,0\r\n");
-  std::string out = Captured([] { LoadMobData(); });
+  std::string out = Captured([&] { LoadMobData(World); });
   EXPECT_NE(out.find("3 のMobデータをロードしました"), std::string::npos) << out;
-  ASSERT_EQ(MobDB->Count(), 3);
-  TMobData* beat = (*MobDB)[0];
+  ASSERT_EQ(World.MobDB.Count(), 3);
+  TMobData* beat = World.MobDB[0];
   EXPECT_EQ(beat->Name, "ビートミー");
   EXPECT_EQ(beat->GraphicID, 1001);
   EXPECT_EQ(beat->Color, (TAsColor{255, 128, 64}));
@@ -229,11 +229,11 @@ TEST_F(LoaderTest, MobLinesWithMixedSeparators) {
   EXPECT_EQ(beat->MDAM, 0);
 
   TMobData* bat = nullptr;
-  ASSERT_TRUE(MobDB->TryGetValue("BIG BAT", bat));
+  ASSERT_TRUE(World.MobDB.TryGetValue("BIG BAT", bat));
   EXPECT_EQ(bat->MaxHP, 0xFFFFFFFFu);
   EXPECT_TRUE(bat->IsActive);
   EXPECT_TRUE(bat->IsMove);
-  EXPECT_TRUE((*MobDB)[2]->IsActive);  // a fraction counts as a number
+  EXPECT_TRUE(World.MobDB[2]->IsActive);  // a fraction counts as a number
 }
 
 TEST_F(LoaderTest, MobLinesThatStopStartUp) {
@@ -253,10 +253,10 @@ TEST_F(LoaderTest, MobLinesThatStopStartUp) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    MobDB->Clear();
+    World.MobDB.Clear();
     WriteText("db/MobDB.txt", good + "\r\n; fine\r\n" + c.line + "\r\n");
     try {
-      Captured([] { LoadMobData(); });
+      Captured([&] { LoadMobData(World); });
       ADD_FAILURE() << "the line must stop the load";
     } catch (const FatalDataError& e) {
       std::string what = e.what();
@@ -272,7 +272,7 @@ TEST_F(LoaderTest, LoadDatabaseRunsEveryLoaderInOrder) {
   WriteText("db/PortalList.txt", "10055,1,1,2,2,1,5,5,0\r\n");
   WriteText("db/NpcList.txt", "1,商人,3,3,2,1\r\n");
   WriteText("db/MobDB.txt", "a,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,True,True\r\n");
-  std::string out = Captured([] { LoadDatabase(); });
+  std::string out = Captured([&] { LoadDatabase(World); });
   const char* lines[] = {"1 のアイテムをロードしました", "2 のマップをロードしました",
                          "1 のポータルをロードしました", "1 のNPCデータをロードしました",
                          "1 のMobデータをロードしました", "0 のキャラをロードしました"};

@@ -22,21 +22,25 @@ const char* const kDialogs[] = {
 class SampleWorldTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ResetWorld();
+    ResetProcessState();
     DataDir = std::string(VORNHAL_SAMPLE_DIR) + "/";
+    world_ = new TTestWorld();
     ::testing::internal::CaptureStdout();
-    LoadDatabase();
+    LoadDatabase(*world_);
     LoadRuleText();
     LoadTempData();
     CreateScriptDataList();
     log_ = new std::string(::testing::internal::GetCapturedStdout());
   }
   static void TearDownTestSuite() {
-    FreeWorld();
+    delete world_;
+    ResetProcessState();
     delete log_;
   }
+  static TTestWorld* world_;  // loaded once for the suite
   static std::string* log_;
 };
+TTestWorld* SampleWorldTest::world_ = nullptr;
 std::string* SampleWorldTest::log_ = nullptr;
 
 TEST_F(SampleWorldTest, EveryLoaderReportsAndNothingFails) {
@@ -47,19 +51,19 @@ TEST_F(SampleWorldTest, EveryLoaderReportsAndNothingFails) {
   }
   EXPECT_EQ(log_->find("Error"), std::string::npos) << *log_;
   EXPECT_EQ(log_->find("Rule.txt"), std::string::npos) << "the sample has its own rules text";
-  EXPECT_GE(MapList->Count(), 4);
-  EXPECT_GE(PortalList->Count(), 6);
-  EXPECT_GE(NpcList->Count(), 4);
-  EXPECT_GE(MobDB->Count(), 3);
+  EXPECT_GE(world_->MapList.Count(), 4);
+  EXPECT_GE(world_->PortalList.Count(), 6);
+  EXPECT_GE(world_->NpcList.Count(), 4);
+  EXPECT_GE(world_->MobDB.Count(), 3);
   EXPECT_GT(TempCRCs.size(), 0u);
 }
 
 TEST_F(SampleWorldTest, StartMapsPortalsAndGridsFitTogether) {
-  TMap* start = MapList->FindMap(10055);
-  TMap* field = MapList->FindMap(1);
+  TMap* start = world_->MapList.FindMap(10055);
+  TMap* field = world_->MapList.FindMap(1);
   ASSERT_NE(start, nullptr);
   ASSERT_NE(field, nullptr);
-  for (const auto& m : *MapList) EXPECT_TRUE(m->Usedat) << m->ID;
+  for (const auto& m : world_->MapList) EXPECT_TRUE(m->Usedat) << m->ID;
   EXPECT_FALSE(start->CanMove(10, 10));  // a house
   EXPECT_TRUE(start->CanMove(17, 35));
   EXPECT_TRUE(start->CanMove(30, 34));
@@ -68,7 +72,7 @@ TEST_F(SampleWorldTest, StartMapsPortalsAndGridsFitTogether) {
   EXPECT_LT(50, field->Height);
 
   std::set<std::pair<int, int>> links;
-  for (const auto& p : *PortalList) {
+  for (const auto& p : world_->PortalList) {
     ASSERT_NE(p->SrcMap, nullptr);
     ASSERT_NE(p->DestMap, nullptr);
     links.insert({p->SrcMap->ID, p->DestMap->ID});
@@ -79,7 +83,7 @@ TEST_F(SampleWorldTest, StartMapsPortalsAndGridsFitTogether) {
       }
     }
     // Arriving must not drop a character straight into another portal.
-    for (const auto& q : *PortalList) {
+    for (const auto& q : world_->PortalList) {
       if (q->SrcMap != p->DestMap) continue;
       bool inside = p->DestPoint.X >= q->SrcMinPoint.X && p->DestPoint.X <= q->SrcMaxPoint.X &&
                     p->DestPoint.Y >= q->SrcMinPoint.Y && p->DestPoint.Y <= q->SrcMaxPoint.Y;
@@ -90,8 +94,8 @@ TEST_F(SampleWorldTest, StartMapsPortalsAndGridsFitTogether) {
     EXPECT_TRUE(links.count({to, from})) << from << " -> " << to << " has no way back";
   }
   int npcs_near_start = 0;
-  for (TNpc* npc : *NpcList) {
-    ASSERT_NE(MapList->FindMap(npc->MapID), nullptr) << npc->FName;
+  for (TNpc* npc : world_->NpcList) {
+    ASSERT_NE(world_->MapList.FindMap(npc->MapID), nullptr) << npc->FName;
     if (npc->MapID == 10055 && npc->ScriptName.empty()) ++npcs_near_start;
   }
   EXPECT_GE(npcs_near_start, 2);
@@ -99,14 +103,14 @@ TEST_F(SampleWorldTest, StartMapsPortalsAndGridsFitTogether) {
 
 TEST_F(SampleWorldTest, ItemsAndMobsTheServerNames) {
   for (const char* key : {"money1", "money2", "money3", "money4", "stick1", "helixir"}) {
-    EXPECT_NE(ItemDB->Find(key), nullptr) << key;
+    EXPECT_NE(world_->ItemDB.Find(key), nullptr) << key;
   }
-  EXPECT_TRUE(ItemDB->Find("helixir")->IsStackable());
+  EXPECT_TRUE(world_->ItemDB.Find("helixir")->IsStackable());
   bool consumable = false;
   std::set<int> parts;
   for (const char* key : {"helixir", "bread1", "herb1", "stick1", "sword1", "cloth1", "robe1",
                           "buckler1", "shield1", "cap1", "helm1"}) {
-    TItemData* d = ItemDB->Find(key);
+    TItemData* d = world_->ItemDB.Find(key);
     ASSERT_NE(d, nullptr) << key;
     consumable |= d->IsConsumable();
     if (d->IsEquipable()) parts.insert(d->EquipPart);
@@ -114,14 +118,14 @@ TEST_F(SampleWorldTest, ItemsAndMobsTheServerNames) {
   EXPECT_TRUE(consumable);
   EXPECT_EQ(parts, (std::set<int>{1, 2, 3, 4, 17, 18, 19, 20}));
   TMobData* beat = nullptr;
-  EXPECT_TRUE(MobDB->TryGetValue("ビートミー", beat));
+  EXPECT_TRUE(world_->MobDB.TryGetValue("ビートミー", beat));
 }
 
 TEST_F(SampleWorldTest, EveryScriptTheServerNeedsIsPresent) {
   for (const char* name : kDialogs) EXPECT_EQ(ScriptCRCs.count(name), 1u) << name;
   EXPECT_EQ(ScriptCRCs.count("VornhalTest"), 1u);
   EXPECT_EQ(ScriptCRCs.count("nMiAllMarket01"), 1u);
-  for (TNpc* npc : *NpcList) {
+  for (TNpc* npc : world_->NpcList) {
     if (!npc->ScriptName.empty()) {
       EXPECT_EQ(ScriptCRCs.count(npc->ScriptName), 1u) << npc->ScriptName;
     }
@@ -132,8 +136,8 @@ TEST_F(SampleWorldTest, EveryScriptTheServerNeedsIsPresent) {
 
 TEST_F(SampleWorldTest, NewCharactersStartOnTheSampleWorld) {
   TChara* tc = nullptr;
-  ASSERT_TRUE(CharaList->CreateChara("newcomer", "p", tc));
-  auto back = CharaFromJson(CharaToJson(*tc));
+  ASSERT_TRUE(world_->CharaList.CreateChara("newcomer", "p", tc));
+  auto back = CharaFromJson(*world_, CharaToJson(*tc));
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(back->Map->ID, 10055);
   EXPECT_EQ(back->Point, (TMapPoint{17, 35}));

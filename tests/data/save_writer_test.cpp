@@ -83,7 +83,7 @@ class SaveWriterTest : public DataFolderTest {
 
   TChara* Make(const std::string& name) {
     TChara* tc = nullptr;
-    EXPECT_TRUE(CharaList->CreateChara(name, "digest", tc));
+    EXPECT_TRUE(World.CharaList.CreateChara(name, "digest", tc));
     return tc;
   }
 
@@ -100,18 +100,18 @@ class SaveWriterTest : public DataFolderTest {
     a->Glod = 4294967295u;
     a->Point = TMapPoint{65535, 0};
     a->FSpeed = 65535;
-    auto stick = std::make_unique<TItem>(ItemDB->Find("stick1"), 1);
+    auto stick = std::make_unique<TItem>(World.ItemDB.Find("stick1"), 1);
     a->Equipments().Add(1, stick);
-    auto cap = std::make_unique<TItem>(ItemDB->Find("cap1"), 1);
+    auto cap = std::make_unique<TItem>(World.ItemDB.Find("cap1"), 1);
     a->Equipments().Add(3, cap);
     TChara* b = Make("ボブ");
-    b->Inventory().Insert(7, std::make_unique<TItem>(ItemDB->Find("helixir"), 250));
-    b->Inventory().Insert(2, std::make_unique<TItem>(ItemDB->Find("cap1"), 1));
-    b->Inventory().Insert(0, std::make_unique<TItem>(ItemDB->Find("stick1"), 65535));
+    b->Inventory().Insert(7, std::make_unique<TItem>(World.ItemDB.Find("helixir"), 250));
+    b->Inventory().Insert(2, std::make_unique<TItem>(World.ItemDB.Find("cap1"), 1));
+    b->Inventory().Insert(0, std::make_unique<TItem>(World.ItemDB.Find("stick1"), 65535));
     TChara* c = Make("Carol");
-    auto only = std::make_unique<TItem>(ItemDB->Find("stick1"), 1);
+    auto only = std::make_unique<TItem>(World.ItemDB.Find("stick1"), 1);
     c->Equipments().Add(0, only);
-    c->Inventory().Insert(5, std::make_unique<TItem>(ItemDB->Find("helixir"), 1));
+    c->Inventory().Insert(5, std::make_unique<TItem>(World.ItemDB.Find("helixir"), 1));
     for (int i = 0; i < plain_count; ++i) {
       TChara* p = Make("plain" + std::to_string(i));
       p->Glod = static_cast<uint32_t>(i) * 7919u;
@@ -130,7 +130,7 @@ class SaveWriterTest : public DataFolderTest {
 
 TEST_F(SaveWriterTest, DirectTextIsTheLibraryDumpByteForByte) {
   MakeVariedCharacters(3);
-  for (TChara* tc : *CharaList) {
+  for (TChara* tc : World.CharaList) {
     SCOPED_TRACE(tc->FName);
     EXPECT_EQ(CharaToJson(*tc), LibraryDump(*tc));
   }
@@ -138,15 +138,15 @@ TEST_F(SaveWriterTest, DirectTextIsTheLibraryDumpByteForByte) {
 
 TEST_F(SaveWriterTest, QueuedFilesAreThoseOfTheDirectSave) {
   MakeVariedCharacters(50);
-  Captured([] { EXPECT_EQ(SaveCharaList(), 0); });  // no writer: written by the caller
+  Captured([&] { EXPECT_EQ(SaveCharaList(World), 0); });  // no writer: written by the caller
   auto direct = SavedFiles();
   ASSERT_EQ(direct.size(), 53u);
   fs::remove_all(Path("save"));
 
   StartSaveWriter();
-  std::string out = Captured([] {
+  std::string out = Captured([&] {
     int count = 0;
-    auto done = QueueSaveCharaList(&count);
+    auto done = QueueSaveCharaList(World, &count);
     EXPECT_EQ(count, 53);
     StopSaveWriter();
     EXPECT_EQ(done.get(), 0);
@@ -161,7 +161,7 @@ TEST_F(SaveWriterTest, QueuedFilesAreThoseOfTheDirectSave) {
   // One character on its own through the queue gives the same bytes too.
   StartSaveWriter();
   TChara* alice = nullptr;
-  ASSERT_TRUE(CharaList->TryGetValue("alice", alice));
+  ASSERT_TRUE(World.CharaList.TryGetValue("alice", alice));
   fs::remove(Path("save/Alice.json"));
   EXPECT_EQ(QueueSaveChara(alice).get(), "");
   EXPECT_EQ(ReadFile(Path("save/Alice.json")).value_or(""), direct["Alice.json"]);
@@ -170,7 +170,7 @@ TEST_F(SaveWriterTest, QueuedFilesAreThoseOfTheDirectSave) {
 TEST_F(SaveWriterTest, LaterSavesOfACharacterAreNeverOvertaken) {
   MakeVariedCharacters(400);
   TChara* watched = nullptr;
-  ASSERT_TRUE(CharaList->TryGetValue("plain0", watched));
+  ASSERT_TRUE(World.CharaList.TryGetValue("plain0", watched));
   const std::string file = Path("save/plain0.json");
   // A reader watches the file while the queue is written: its Glod only ever grows.
   std::atomic<bool> stop{false};
@@ -204,7 +204,7 @@ TEST_F(SaveWriterTest, LaterSavesOfACharacterAreNeverOvertaken) {
     for (uint32_t round = 1; round <= 12; ++round) {
       watched->Glod = round;
       if (round % 3 == 0) {
-        QueueSaveCharaList();
+        QueueSaveCharaList(World);
       } else {
         QueueSaveChara(watched);
       }
@@ -225,12 +225,12 @@ TEST_F(SaveWriterTest, StoppingWaitsForEveryQueuedWriteAndReportsFailures) {
   // never replaces a folder.
   fs::create_directories(Path("save/plain7.json/inside"));
   TChara* failing = nullptr;
-  ASSERT_TRUE(CharaList->TryGetValue("plain7", failing));
+  ASSERT_TRUE(World.CharaList.TryGetValue("plain7", failing));
   StartSaveWriter();
   std::shared_future<std::string> single;
   std::shared_future<int> pass;
   std::string out = Captured([&] {
-    pass = QueueSaveCharaList();
+    pass = QueueSaveCharaList(World);
     single = QueueSaveChara(failing);
     StopSaveWriter();  // shutdown: returns once all of it is written
     // Nothing may be left unwritten, even though nobody waited for the results yet.
@@ -241,7 +241,7 @@ TEST_F(SaveWriterTest, StoppingWaitsForEveryQueuedWriteAndReportsFailures) {
   EXPECT_NE(single.get(), "");
   EXPECT_NE(out.find("Error: キャラ \"plain7\" の保存に失敗しました"), std::string::npos) << out;
   EXPECT_NE(out.find("キャラデータを保存しました"), std::string::npos) << out;
-  for (TChara* tc : *CharaList) {
+  for (TChara* tc : World.CharaList) {
     if (tc == failing) continue;
     EXPECT_EQ(ReadFile(Path("save/" + tc->FName + ".json")).value_or(""), CharaToJson(*tc))
         << tc->FName;

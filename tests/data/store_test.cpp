@@ -28,12 +28,12 @@ class StoreTest : public DataFolderTest {
     return s + "}";
   }
 
-  std::unique_ptr<TChara> Load(const std::string& text) { return CharaFromJson(text); }
+  std::unique_ptr<TChara> Load(const std::string& text) { return CharaFromJson(World, text); }
 };
 
 TEST_F(StoreTest, SavedCharacterReadsBackTheSame) {
   TChara* tc = nullptr;
-  ASSERT_TRUE(CharaList->CreateChara("Alice", "digest", tc));
+  ASSERT_TRUE(World.CharaList.CreateChara("Alice", "digest", tc));
   tc->RealName = "有栖";
   tc->MailAddr = "alice@example.invalid";
   tc->AdminLv = 3;
@@ -42,17 +42,17 @@ TEST_F(StoreTest, SavedCharacterReadsBackTheSame) {
   tc->Mark = 9;
   tc->HairType = 12;
   tc->HairColor = TAsColor{1, 2, 3};
-  tc->Map = MapList->FindMap(1);
+  tc->Map = World.MapList.FindMap(1);
   tc->Point = TMapPoint{70, 80};
   tc->Dir = 6;
   tc->FSpeed = 120;
   tc->Glod = 4000000000u;
   tc->Level = 50;  // not persisted
   tc->Exp = 999;   // not persisted
-  auto stick = std::make_unique<TItem>(ItemDB->Find("stick1"), 1);
+  auto stick = std::make_unique<TItem>(World.ItemDB.Find("stick1"), 1);
   ASSERT_GE(tc->Equipments().Add(1, stick), 0);
-  tc->Inventory().Insert(7, std::make_unique<TItem>(ItemDB->Find("helixir"), 250));
-  tc->Inventory().Insert(2, std::make_unique<TItem>(ItemDB->Find("cap1"), 1));
+  tc->Inventory().Insert(7, std::make_unique<TItem>(World.ItemDB.Find("helixir"), 250));
+  tc->Inventory().Insert(2, std::make_unique<TItem>(World.ItemDB.Find("cap1"), 1));
 
   SaveChara(tc);
   auto text = ReadFile(Path("save/Alice.json"));
@@ -92,9 +92,9 @@ TEST_F(StoreTest, SavedCharacterReadsBackTheSame) {
 
 TEST_F(StoreTest, ExactFileLayout) {
   TChara* tc = nullptr;
-  ASSERT_TRUE(CharaList->CreateChara("ボブ", "p\"w", tc));
+  ASSERT_TRUE(World.CharaList.CreateChara("ボブ", "p\"w", tc));
   tc->HairColor = TAsColor{255, 0, 0};
-  tc->Inventory().Insert(1, std::make_unique<TItem>(ItemDB->Find("helixir"), 3));
+  tc->Inventory().Insert(1, std::make_unique<TItem>(World.ItemDB.Find("helixir"), 3));
   const std::string expected =
       "\xEF\xBB\xBF{\r\n"
       "  \"Name\": \"ボブ\",\r\n"
@@ -212,44 +212,44 @@ TEST_F(StoreTest, LoadCharaListSkipsRejectedDuplicateAndTornFiles) {
   WriteBytes("save/f.json.tmp", File("Frank").substr(0, 30));  // a swap file: never read
   WriteBytes("save/g.txt", File("Gina"));
   WriteBytes("save/h.json", File("../escape"));  // not usable as a file name
-  std::string out = Captured([] { LoadCharaList(); });
+  std::string out = Captured([&] { LoadCharaList(World); });
   EXPECT_NE(out.find("2 のキャラをロードしました"), std::string::npos) << out;
   TChara* tc = nullptr;
-  ASSERT_TRUE(CharaList->TryGetValue("alice", tc));
+  ASSERT_TRUE(World.CharaList.TryGetValue("alice", tc));
   EXPECT_EQ(tc->FName, "Alice");
-  EXPECT_TRUE(CharaList->TryGetValue("Eve", tc));
+  EXPECT_TRUE(World.CharaList.TryGetValue("Eve", tc));
 }
 
 TEST_F(StoreTest, NoSaveFolderLoadsNothing) {
-  std::string out = Captured([] { LoadCharaList(); });
+  std::string out = Captured([&] { LoadCharaList(World); });
   EXPECT_NE(out.find("0 のキャラをロードしました"), std::string::npos) << out;
 }
 
 TEST_F(StoreTest, SaveCharaListSavesEveryoneItCan) {
-  std::string out = Captured([] { EXPECT_EQ(SaveCharaList(), 0); });
+  std::string out = Captured([&] { EXPECT_EQ(SaveCharaList(World), 0); });
   EXPECT_EQ(out, "");  // nothing to save: no file, no line
   EXPECT_FALSE(DirectoryExists(Path("save")));
 
   TChara* tc = nullptr;
-  ASSERT_TRUE(CharaList->CreateChara("one", "p", tc));
-  ASSERT_TRUE(CharaList->CreateChara("two", "p", tc));
-  ASSERT_TRUE(CharaList->CreateChara("three", "p", tc));
+  ASSERT_TRUE(World.CharaList.CreateChara("one", "p", tc));
+  ASSERT_TRUE(World.CharaList.CreateChara("two", "p", tc));
+  ASSERT_TRUE(World.CharaList.CreateChara("three", "p", tc));
   // A folder in place of "two"'s file makes that one save fail; the folder stays as it is.
   std::filesystem::create_directories(Path("save/two.json/inside"));
-  out = Captured([] { EXPECT_EQ(SaveCharaList(), 1); });
+  out = Captured([&] { EXPECT_EQ(SaveCharaList(World), 1); });
   EXPECT_NE(out.find("\"two\""), std::string::npos) << out;
   EXPECT_NE(out.find("キャラデータを保存しました"), std::string::npos) << out;
   EXPECT_TRUE(FileExists(Path("save/one.json")));
   EXPECT_TRUE(FileExists(Path("save/three.json")));
   EXPECT_TRUE(DirectoryExists(Path("save/two.json/inside")));
   TChara* two = nullptr;
-  ASSERT_TRUE(CharaList->TryGetValue("two", two));
+  ASSERT_TRUE(World.CharaList.TryGetValue("two", two));
   EXPECT_THROW(SaveChara(two), std::runtime_error);
 }
 
 TEST_F(StoreTest, EverySaveLeavesExactlyTheNewText) {
   TChara* tc = nullptr;
-  ASSERT_TRUE(CharaList->CreateChara("zed", "p", tc));
+  ASSERT_TRUE(World.CharaList.CreateChara("zed", "p", tc));
   // Long and short texts in turn: a reused swap file must never keep a tail of older text.
   int round = 0;
   for (size_t length : {5000u, 10u, 3000u, 1u, 6000u, 20u}) {
@@ -258,7 +258,7 @@ TEST_F(StoreTest, EverySaveLeavesExactlyTheNewText) {
     if (round++ % 2 == 0) {
       SaveChara(tc);
     } else {
-      Captured([] { EXPECT_EQ(SaveCharaList(), 0); });
+      Captured([&] { EXPECT_EQ(SaveCharaList(World), 0); });
     }
     EXPECT_EQ(ReadFile(Path("save/zed.json")).value_or(""), CharaToJson(*tc));
   }

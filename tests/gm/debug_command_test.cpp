@@ -12,7 +12,7 @@
 #include "platform/text.h"
 #include "support/recording_connection.h"
 #include "support/test_world.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/packets.h"
 
 namespace vornhal {
@@ -37,32 +37,32 @@ class DebugCommandTest : public test::FreshWorld {
  protected:
   void SetUp() override {
     FreshWorld::SetUp();
-    test::AddMap(10055, "はじまりの町", 40, 40);
-    test::AddMap(1, "草原", 100, 80);
-    test::AddMap(34463, "遠い島", 30, 30);
+    World.AddMap(10055, "はじまりの町", 40, 40);
+    World.AddMap(1, "草原", 100, 80);
+    World.AddMap(34463, "遠い島", 30, 30);
     // Map 1 has a cell file: (20, 20) is a wall.
-    TMap* grass = MapList->FindMap(1);
+    TMap* grass = World.MapList.FindMap(1);
     grass->Usedat = true;
     grass->DatWidth = 101;
     grass->DatHeight = 81;
     grass->dat.assign(static_cast<size_t>(101 * 81), 0);
     grass->dat[20 * 81 + 20] = 1;
-    MapList->MapSort();
+    World.MapList.MapSort();
     for (const char* key : {"money1", "money2", "money3", "money4", "helixir"}) {
-      test::AddItemData(key, key, 0);
+      World.AddItemData(key, key, 0);
     }
-    test::AddItemData("sword", "sword", 1);
+    World.AddItemData("sword", "sword", 1);
     auto beat = std::make_unique<TMobData>();
     beat->Name = "ビートミー";
     beat->MaxHP = 10;
-    MobDB->Add(std::move(beat));
+    World.MobDB.Add(std::move(beat));
 
-    home = MapList->FindMap(10055);
-    tc = test::AddPlayingChara("gm", home, 10, 10);
+    home = World.MapList.FindMap(10055);
+    tc = World.AddPlayingChara("gm", home, 10, 10);
     conn = &test::Rec(tc);
   }
   void TearDown() override {
-    for (const auto& map : *MapList) {
+    for (const auto& map : World.MapList) {
       if (tc->Map == map.get()) map->DeleteChara(tc);
     }
     FreshWorld::TearDown();
@@ -213,7 +213,7 @@ TEST_F(DebugCommandTest, PacketWithBadHexFailsBeforeSendingAnything) {
 
 TEST_F(DebugCommandTest, SummonMoveMobKeepsTheBlockListsRight) {
   tc->Point = TMapPoint{10, 10};
-  uint32_t first = NextMobID;
+  uint32_t first = World.NextMobID;
   Run("summon");
   ASSERT_EQ(home->MList.Count(), 1);
   TMob* mob = home->MList[0];
@@ -260,7 +260,7 @@ TEST_F(DebugCommandTest, SummonWithUnknownNameAndMoveMobWithoutMobDoNothing) {
   EXPECT_TRUE(conn->Bytes().empty());
   Run("movemob");
   EXPECT_TRUE(conn->Bytes().empty());
-  MobDB->Clear();
+  World.MobDB.Clear();
   Run("summon");
   EXPECT_EQ(home->MList.Count(), 0);
 }
@@ -358,12 +358,12 @@ TEST_F(DebugCommandTest, EffectBrowserAndShopGoWhereTheyShould) {
 TEST_F(DebugCommandTest, PortalShowsEffectOnEveryTileOfNearbyPortals) {
   auto portal = std::make_unique<TPortal>();
   portal->SrcMap = home;
-  portal->DestMap = MapList->FindMap(1);
+  portal->DestMap = World.MapList.FindMap(1);
   portal->SrcMinPoint = TMapPoint{12, 8};
   portal->SrcMaxPoint = TMapPoint{13, 9};
   portal->Point = TMapPoint{12, 8};
   home->AddPortal(portal.get());
-  PortalList->Add(std::move(portal));
+  World.PortalList.Add(std::move(portal));
 
   Run("portal");
   std::vector<std::vector<uint8_t>> expected;
@@ -387,11 +387,11 @@ TEST_F(DebugCommandTest, PortalShowsEffectOnEveryTileOfNearbyPortals) {
 
 TEST_F(DebugCommandTest, ReloadRefusedWithoutExactlyOneConnection) {
   // No Zone server is running here, so the count of connections is not 1.
-  size_t npcs = static_cast<size_t>(NpcList->Count());
+  size_t npcs = static_cast<size_t>(World.NpcList.Count());
   Run("reload");
   EXPECT_EQ(Messages(*conn),
             std::vector<std::string>{"[エラー] 他にログインしているプレイヤーがいる時は使用できません"});
-  EXPECT_EQ(static_cast<size_t>(NpcList->Count()), npcs);
+  EXPECT_EQ(static_cast<size_t>(World.NpcList.Count()), npcs);
 }
 
 TEST_F(DebugCommandTest, ReviveBringsADeadCharacterBack) {

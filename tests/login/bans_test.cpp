@@ -13,7 +13,7 @@
 #include "support/recording_connection.h"
 #include "support/test_world.h"
 #include "world/chara.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/map.h"
 #include "world/map_object.h"
 
@@ -26,17 +26,17 @@ class BanCommands : public test::FreshWorldWithFolder {
   void SetUp() override {
     FreshWorldWithFolder::SetUp();
     LoadBanFile(dir + "/bans.txt");
-    test::AddMap(10055, "town", 40, 40);
+    World.AddMap(10055, "town", 40, 40);
   }
   void TearDown() override {
-    for (TChara* tc : *CharaList) tc->Context.Reset();
+    for (TChara* tc : World.CharaList) tc->Context.Reset();
     FreshWorldWithFolder::TearDown();
     StopBanWatcher();
     SetCurrentBans(TBanList());
   }
   TChara* Playing(const std::string& name, std::shared_ptr<test::RecordingConnection>& conn) {
     TChara* tc = nullptr;
-    EXPECT_TRUE(CharaList->CreateChara(name, "digest", tc));
+    EXPECT_TRUE(World.CharaList.CreateChara(name, "digest", tc));
     conn = std::make_shared<test::RecordingConnection>("192.0.2.10");
     tc->Context.Reset(conn.get());
     tc->Login = TLoginState::kInWorld;
@@ -46,13 +46,13 @@ class BanCommands : public test::FreshWorldWithFolder {
 };
 
 TEST_F(BanCommands, BadTargetsAreRefusedAndNothingIsWritten) {
-  EXPECT_NE(AddBan(TBanKind::Address, "300.1.1.1", 0, "x"), "");
-  EXPECT_NE(AddBan(TBanKind::Address, "10.0.0.0/40", 0, "x"), "");
-  EXPECT_NE(AddBan(TBanKind::Name, "two words", 0, "x"), "");
-  EXPECT_NE(AddBan(TBanKind::Name, "", 0, "x"), "");
-  EXPECT_NE(AddBan(TBanKind::Name, "ok", -1, "x"), "");
+  EXPECT_NE(AddBan(World, TBanKind::Address, "300.1.1.1", 0, "x"), "");
+  EXPECT_NE(AddBan(World, TBanKind::Address, "10.0.0.0/40", 0, "x"), "");
+  EXPECT_NE(AddBan(World, TBanKind::Name, "two words", 0, "x"), "");
+  EXPECT_NE(AddBan(World, TBanKind::Name, "", 0, "x"), "");
+  EXPECT_NE(AddBan(World, TBanKind::Name, "ok", -1, "x"), "");
   EXPECT_FALSE(FileExists(dir + "/bans.txt"));
-  EXPECT_FALSE(RemoveBan(TBanKind::Name, "nobody"));
+  EXPECT_FALSE(RemoveBan(World, TBanKind::Name, "nobody"));
 }
 
 TEST_F(BanCommands, ANameBanDisconnectsThatCharacterOnlyAndEndsInWholeMinutes) {
@@ -60,7 +60,7 @@ TEST_F(BanCommands, ANameBanDisconnectsThatCharacterOnlyAndEndsInWholeMinutes) {
   Playing("Bob", bob_conn);
   Playing("Amy", amy_conn);
   const std::time_t before = std::time(nullptr);
-  EXPECT_EQ(AddBan(TBanKind::Name, "bob", 5, "spam\nmore"), "");
+  EXPECT_EQ(AddBan(World, TBanKind::Name, "bob", 5, "spam\nmore"), "");
   EXPECT_TRUE(bob_conn->WasClosed());
   EXPECT_FALSE(amy_conn->WasClosed());
   const TBan* ban = CurrentBans()->FindName("Bob", before);
@@ -71,17 +71,17 @@ TEST_F(BanCommands, ANameBanDisconnectsThatCharacterOnlyAndEndsInWholeMinutes) {
   EXPECT_LT(ban->until, before + 360 + 60);
   EXPECT_EQ(*ReadFile(dir + "/bans.txt"), "name bob " + FormatBanTime(ban->until) + " spam more\n");
 
-  EXPECT_TRUE(RemoveBan(TBanKind::Name, "BOB"));
+  EXPECT_TRUE(RemoveBan(World, TBanKind::Name, "BOB"));
   EXPECT_EQ(CurrentBans()->FindName("Bob", before), nullptr);
-  EXPECT_FALSE(RemoveBan(TBanKind::Name, "bob"));
+  EXPECT_FALSE(RemoveBan(World, TBanKind::Name, "bob"));
 }
 
 TEST_F(BanCommands, AnAddressBanWithoutEndAppliesToTheRange) {
-  EXPECT_EQ(AddBan(TBanKind::Address, "198.51.100.0/24", 0, ""), "");
+  EXPECT_EQ(AddBan(World, TBanKind::Address, "198.51.100.0/24", 0, ""), "");
   EXPECT_EQ(*ReadFile(dir + "/bans.txt"), "ip 198.51.100.0/24 -\n");
   EXPECT_NE(CurrentBans()->FindAddress("198.51.100.77", std::time(nullptr) + 10 * 365 * 86400), nullptr);
-  EXPECT_FALSE(RemoveBan(TBanKind::Address, "198.51.100.77"));
-  EXPECT_TRUE(RemoveBan(TBanKind::Address, "198.51.100.0/24"));
+  EXPECT_FALSE(RemoveBan(World, TBanKind::Address, "198.51.100.77"));
+  EXPECT_TRUE(RemoveBan(World, TBanKind::Address, "198.51.100.0/24"));
   EXPECT_EQ(CurrentBans()->FindAddress("198.51.100.77", std::time(nullptr)), nullptr);
 }
 

@@ -14,7 +14,7 @@
 #include "platform/format.h"
 #include "platform/settings.h"
 #include "support/test_world.h"
-#include "world/globals.h"
+#include "world/world.h"
 
 namespace vornhal {
 namespace {
@@ -110,7 +110,7 @@ class MultiTest : public test::FreshWorldWithFolder {
   MultiTest() : FreshWorldWithFolder("vornhal-multi"), root_(folder_.Path()) {}
   void SetUp() override {
     FreshWorldWithFolder::SetUp();
-    test::AddMap(10055, "town", 40, 40);
+    World.AddMap(10055, "town", 40, 40);
     LocalIP = "192.168.1.2";
     GlobalIP = "203.0.113.7";
     BuildServerLists();
@@ -125,7 +125,7 @@ class MultiTest : public test::FreshWorldWithFolder {
 
   std::shared_ptr<RecordingConnection> Connect(const std::string& ip) {
     auto c = std::make_shared<RecordingConnection>(ip);
-    c->Data = std::make_unique<TMultiSession>(&server);
+    c->Data = std::make_unique<TMultiSession>(&server, World);
     conns_.push_back(c);
     return c;
   }
@@ -149,7 +149,7 @@ class MultiTest : public test::FreshWorldWithFolder {
     Send(c, Body(cid::kCreateAccount).Str(name).Str(pw).Str("real").Str("mail@example"));
     Result(c);
     TChara* tc = nullptr;
-    CharaList->TryGetValue(name, tc);
+    World.CharaList.TryGetValue(name, tc);
     return tc;
   }
   Body LoginBody(const std::string& name, const std::string& pw, uint8_t force = 0) {
@@ -159,7 +159,7 @@ class MultiTest : public test::FreshWorldWithFolder {
   }
 
   const std::string root_;
-  TMultiServer server{"Multi", 1510};
+  TMultiServer server{World, "Multi", 1510};
   std::vector<std::shared_ptr<RecordingConnection>> conns_;
   std::shared_ptr<RecordingConnection> conn;
 };
@@ -272,9 +272,9 @@ TEST_F(MultiTest, LoginAnswersAndTicket) {
   client->Clear();
 
   // One ticket, for this address only.
-  EXPECT_FALSE(ConsumeZoneTicket("a%sb", "10.0.0.9", TickCount()));
-  EXPECT_TRUE(ConsumeZoneTicket("A%SB", "127.0.0.1", TickCount()));
-  EXPECT_FALSE(ConsumeZoneTicket("a%sb", "127.0.0.1", TickCount()));
+  EXPECT_FALSE(World.ZoneTickets.Consume("a%sb", "10.0.0.9", TickCount()));
+  EXPECT_TRUE(World.ZoneTickets.Consume("A%SB", "127.0.0.1", TickCount()));
+  EXPECT_FALSE(World.ZoneTickets.Consume("a%sb", "127.0.0.1", TickCount()));
 
   auto third = Connect("127.0.0.1");
   Send(*third, LoginBody("a%sb", "pw"));
@@ -285,12 +285,12 @@ TEST_F(MultiTest, LoginAnswersAndTicket) {
 }
 
 TEST(ZoneTickets, ExpireAfterSixtySeconds) {
-  ClearZoneTickets();
-  IssueZoneTicket("bob", "127.0.0.1", 1000);
-  EXPECT_TRUE(ConsumeZoneTicket("bob", "127.0.0.1", 61000));
-  IssueZoneTicket("bob", "127.0.0.1", 0xFFFFFF00u);  // across the clock's wrap
-  EXPECT_FALSE(ConsumeZoneTicket("bob", "127.0.0.1", 0xFFFFFF00u + 60001));
-  EXPECT_FALSE(ConsumeZoneTicket("bob", "127.0.0.1", 0xFFFFFF00u + 10));  // dropped when stale
+  TWorld World;
+  World.ZoneTickets.Issue("bob", "127.0.0.1", 1000);
+  EXPECT_TRUE(World.ZoneTickets.Consume("bob", "127.0.0.1", 61000));
+  World.ZoneTickets.Issue("bob", "127.0.0.1", 0xFFFFFF00u);  // across the clock's wrap
+  EXPECT_FALSE(World.ZoneTickets.Consume("bob", "127.0.0.1", 0xFFFFFF00u + 60001));
+  EXPECT_FALSE(World.ZoneTickets.Consume("bob", "127.0.0.1", 0xFFFFFF00u + 10));  // dropped when stale
 }
 
 TEST_F(MultiTest, PasswordChange) {

@@ -103,7 +103,7 @@ TEST_F(SettingsTest, ValuesAreReadWithTheRangeRuleAndPortTruncation) {
   EXPECT_EQ(AccountLimitValue, 2);
   EXPECT_EQ(Priority, 3);
   EXPECT_EQ(MultiPort, 70000 - 65536);
-  EXPECT_TRUE(ForcePK);
+  EXPECT_TRUE(WorldSettings.ForcePK);
   EXPECT_EQ(ZonePort, 65535);
   EXPECT_EQ(HttpPort, 8080);
 
@@ -128,8 +128,8 @@ TEST_F(SettingsTest, AddedSettingsAreReadCorrectedAndWrittenBack) {
   EXPECT_EQ(PasswordHash, "sha1");
   EXPECT_EQ(PasswordHashMemoryKiB, 19456);  // raised to the floor
   EXPECT_EQ(PasswordHashPasses, 3);
-  EXPECT_EQ(GMLevel, 0);
-  EXPECT_EQ(GMCommandLevels, (std::map<std::string, int32_t>{{"glod", 2}, {"reload", 3}}));
+  EXPECT_EQ(WorldSettings.GMLevel, 0);
+  EXPECT_EQ(WorldSettings.GMCommandLevels, (std::map<std::string, int32_t>{{"glod", 2}, {"reload", 3}}));
   EXPECT_EQ(Security.MaxConnectionsPerIP, 0);  // 0 turns the limit off
   EXPECT_EQ(Security.LoginTimeout, 30);
   EXPECT_EQ(Security.ChatLinesPer5s, 10);

@@ -2,56 +2,30 @@
 
 #include "data/common.h"
 #include "data/database.h"
-#include "login/multi.h"
 #include "net/wire.h"
 #include "platform/settings.h"
-#include "world/exp_table.h"
-#include "world/globals.h"
 #include "world/map_object.h"
 
 namespace vornhal::test {
 
-namespace {
-
-// The recording connections of the characters AddPlayingChara made: they live until the world
-// is reset or freed (a connection's end clears its characters' references to it).
-std::vector<std::unique_ptr<RecordingConnection>>& Connections() {
-  static std::vector<std::unique_ptr<RecordingConnection>> connections;
-  return connections;
-}
-
-}  // namespace
-
-void ResetWorld() {
+void ResetProcessState() {
   ResetSettingsToDefaults();
-  FreeDatabase();
-  Connections().clear();
-  InitDatabase();  // the containers and the data blocks
-  ResetObjectIDs();
-  InitExpTable();
-  ClearZoneTickets();
+  ClearDataBlocks();
   DataDir.clear();
 }
 
-void FreeWorld() {
-  FreeDatabase();
-  Connections().clear();
-  ClearZoneTickets();
-  DataDir.clear();
-}
-
-TMap* AddMap(uint16_t id, const std::string& name, uint16_t width, uint16_t height) {
-  auto map = std::make_unique<TMap>();
+TMap* TTestWorld::AddMap(uint16_t id, const std::string& name, uint16_t width, uint16_t height) {
+  auto map = std::make_unique<TMap>(*this);
   map->ID = id;
   map->Name = name;
   map->Width = width;
   map->Height = height;
   TMap* raw = map.get();
-  MapList->Add(std::move(map));
+  MapList.Add(std::move(map));
   return raw;
 }
 
-TItemData* AddItemData(const std::string& key, const std::string& name, uint8_t item_type,
+TItemData* TTestWorld::AddItemData(const std::string& key, const std::string& name, uint8_t item_type,
                        uint8_t equip_part) {
   auto data = std::make_unique<TItemData>();
   data->MetaKey = key;
@@ -59,23 +33,23 @@ TItemData* AddItemData(const std::string& key, const std::string& name, uint8_t 
   data->ItemType = item_type;
   data->EquipPart = equip_part;
   TItemData* raw = data.get();
-  ItemDB->Add(std::move(data));
+  ItemDB.Add(std::move(data));
   return raw;
 }
 
-TNpc* AddNpc(const std::string& name, const std::string& script, uint16_t map_id, TMapPoint at,
+TNpc* TTestWorld::AddNpc(const std::string& name, const std::string& script, uint16_t map_id, TMapPoint at,
              uint16_t graphic) {
-  auto* npc = new TNpc();
+  auto* npc = new TNpc(*this);
   npc->FName = name;
   npc->ScriptName = script;
   npc->MapID = map_id;
   npc->Point = at;
   npc->GraphicID = graphic;
-  NpcList->Add(npc);
+  NpcList.Add(npc);
   return npc;
 }
 
-TPortal* AddPortal(TMap* from, TMapPoint at, TMap* to, TMapPoint dest, uint8_t dir) {
+TPortal* TTestWorld::AddPortal(TMap* from, TMapPoint at, TMap* to, TMapPoint dest, uint8_t dir) {
   auto portal = std::make_unique<TPortal>();
   portal->SrcMap = from;
   portal->Point = at;
@@ -85,23 +59,23 @@ TPortal* AddPortal(TMap* from, TMapPoint at, TMap* to, TMapPoint dest, uint8_t d
   portal->DestPoint = dest;
   portal->Dir = dir;
   TPortal* raw = portal.get();
-  PortalList->Add(std::move(portal));
+  PortalList.Add(std::move(portal));
   return raw;
 }
 
-TChara* AddChara(const std::string& name, TMapPoint at) {
-  auto* tc = new TChara();
+TChara* TTestWorld::AddChara(const std::string& name, TMapPoint at) {
+  auto* tc = new TChara(*this);
   tc->FName = name;
   tc->Point = at;
-  CharaList->Add(tc);
+  CharaList.Add(tc);
   return tc;
 }
 
-TChara* AddPlayingChara(const std::string& name, TMap* map, uint16_t x, uint16_t y,
+TChara* TTestWorld::AddPlayingChara(const std::string& name, TMap* map, uint16_t x, uint16_t y,
                         const std::string& ip) {
   TChara* tc = AddChara(name, TMapPoint{x, y});
-  Connections().push_back(std::make_unique<RecordingConnection>(ip));
-  tc->Context.Reset(Connections().back().get());
+  FConnections.push_back(std::make_unique<RecordingConnection>(ip));
+  tc->Context.Reset(FConnections.back().get());
   tc->Login = TLoginState::kInWorld;
   tc->Map = map;
   EXPECT_TRUE(map->AddChara(tc)) << name;
@@ -112,12 +86,12 @@ RecordingConnection& Rec(const TChara* tc) {
   return *static_cast<RecordingConnection*>(tc->Conn());
 }
 
-TownAndField BuildTownAndField() {
+TownAndField TTestWorld::BuildTownAndField() {
   TownAndField w;
   w.town = AddMap(10055, "town", 40, 40);
   w.field = AddMap(1, "field", 100, 80);
   w.portal = AddPortal(w.town, TMapPoint{21, 21}, w.field, TMapPoint{30, 30}, 2);
-  MapList->MapSort();
+  MapList.MapSort();
   return w;
 }
 
@@ -138,11 +112,6 @@ std::vector<std::string> Messages(const RecordingConnection& conn) {
     if (f.id == TServerPacketId::kMessage) out.push_back(MessageText(f));
   }
   return out;
-}
-
-void FreshWorldWithFolder::SetUp() {
-  ResetWorld();
-  DataDir = folder_.Path() + "/";
 }
 
 }  // namespace vornhal::test

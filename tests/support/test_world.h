@@ -1,6 +1,6 @@
-// Small worlds for the unit tests, built in memory: the reset of the process-wide game state,
-// builders for maps, items, NPCs, portals and logged-in characters, and a few named worlds
-// the test folders share.
+// Small worlds for the unit tests, built in memory: a world with builders for maps, items,
+// NPCs, portals and logged-in characters, a named world the test folders share, and the reset
+// of the process-wide state around a test.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "data/database.h"
 #include "support/captured_log.h"
 #include "support/recording_connection.h"
 #include "support/temp_folder.h"
@@ -16,36 +17,14 @@
 #include "world/item.h"
 #include "world/map.h"
 #include "world/npc.h"
+#include "world/world.h"
 
 namespace vornhal::test {
 
-// Puts all process-wide game state back to a fresh start: empty containers (maps, items, NPCs,
-// portals, mobs, characters), empty data blocks, the object id counters, the experience table,
-// no zone tickets, no data folder. This is the one place that knows which globals make up
-// the world; every fixture resets through it.
-void ResetWorld();
-// Frees what ResetWorld created (the containers and everything they own).
-void FreeWorld();
+// Puts the process-wide state a test may change back to a fresh start: the settings, no
+// cached data blocks, no data folder. The world itself is never shared: each test makes its own.
+void ResetProcessState();
 
-// Builders: each adds to the world's containers and returns the new object. Maps are added at
-// the end of the list; MapList->MapSort() sorts them when a test needs that.
-TMap* AddMap(uint16_t id, const std::string& name, uint16_t width, uint16_t height);
-TItemData* AddItemData(const std::string& key, const std::string& name, uint8_t item_type = 0,
-                       uint8_t equip_part = 0);
-TNpc* AddNpc(const std::string& name, const std::string& script, uint16_t map_id, TMapPoint at,
-             uint16_t graphic = 16500);
-// A portal from the 3 x 3 cells around `at` on `from` to `dest` on `to`.
-TPortal* AddPortal(TMap* from, TMapPoint at, TMap* to, TMapPoint dest, uint8_t dir);
-// A character in the list, not yet in the world.
-TChara* AddChara(const std::string& name, TMapPoint at = {});
-// A logged-in character standing on `map` at (x, y), attached to a fresh recording
-// connection (see Rec).
-TChara* AddPlayingChara(const std::string& name, TMap* map, uint16_t x, uint16_t y,
-                        const std::string& ip = "127.0.0.1");
-// The recording connection of a character made by AddPlayingChara.
-RecordingConnection& Rec(const TChara* tc);
-
-// Named worlds.
 // The town 10055 (40 x 40) and the field 1 (100 x 80), joined by a portal around (21, 21) of
 // the town that leads to (30, 30) of the field, facing direction 2.
 struct TownAndField {
@@ -53,26 +32,53 @@ struct TownAndField {
   TMap* field = nullptr;
   TPortal* portal = nullptr;
 };
-TownAndField BuildTownAndField();
+
+// A fresh, empty world with default settings, and builders that add to it and return the new
+// object. Maps are added at the end of the list; MapList.MapSort() sorts them when a test needs
+// that.
+class TTestWorld : public TWorld {
+ public:
+  TMap* AddMap(uint16_t id, const std::string& name, uint16_t width, uint16_t height);
+  TItemData* AddItemData(const std::string& key, const std::string& name, uint8_t item_type = 0,
+                         uint8_t equip_part = 0);
+  TNpc* AddNpc(const std::string& name, const std::string& script, uint16_t map_id, TMapPoint at,
+               uint16_t graphic = 16500);
+  // A portal from the 3 x 3 cells around `at` on `from` to `dest` on `to`.
+  TPortal* AddPortal(TMap* from, TMapPoint at, TMap* to, TMapPoint dest, uint8_t dir);
+  // A character in the list, not yet in the world.
+  TChara* AddChara(const std::string& name, TMapPoint at = {});
+  // A logged-in character standing on `map` at (x, y), attached to a fresh recording
+  // connection (see Rec) that lives as long as the world.
+  TChara* AddPlayingChara(const std::string& name, TMap* map, uint16_t x, uint16_t y,
+                          const std::string& ip = "127.0.0.1");
+  TownAndField BuildTownAndField();
+
+ private:
+  std::vector<std::unique_ptr<RecordingConnection>> FConnections;
+};
+
+// The recording connection of a character made by AddPlayingChara.
+RecordingConnection& Rec(const TChara* tc);
 
 // The text of a system message frame (type, 0, str16), or "" for any other frame.
 std::string MessageText(const Frame& f);
 // The texts of the system messages a connection received, in order.
 std::vector<std::string> Messages(const RecordingConnection& conn);
 
-// A fixture with a fresh, empty world, freed after the test.
+// A fixture with a fresh, empty world (World) and fresh process-wide state.
 class FreshWorld : public ::testing::Test {
  protected:
-  void SetUp() override { ResetWorld(); }
-  void TearDown() override { FreeWorld(); }
+  FreshWorld() { ResetProcessState(); }
+  ~FreshWorld() override { ResetProcessState(); }
+  TTestWorld World;
 };
 
 // A fixture with a fresh, empty world on a fresh data folder (DataDir), both gone after it.
-class FreshWorldWithFolder : public ::testing::Test {
+class FreshWorldWithFolder : public FreshWorld {
  protected:
-  explicit FreshWorldWithFolder(const std::string& stem = "vornhal-data") : folder_(stem) {}
-  void SetUp() override;
-  void TearDown() override { FreeWorld(); }
+  explicit FreshWorldWithFolder(const std::string& stem = "vornhal-data") : folder_(stem) {
+    DataDir = folder_.Path() + "/";
+  }
   TempFolder folder_;
 };
 

@@ -107,7 +107,7 @@ TEST_F(CharaTest, DroppedMoneyChoosesItsDefinitionByAmount) {
 class PickTest : public WorldFixture {
  protected:
   TDroppedItem* Lay(TItemData* data, int count, uint16_t x, uint16_t y) {
-    auto* item = new TDroppedItem(std::make_unique<TItem>(data, count), x, y);
+    auto* item = new TDroppedItem(World, std::make_unique<TItem>(data, count), x, y);
     EXPECT_TRUE(start_->AddItem(item));
     return item;
   }
@@ -173,14 +173,14 @@ TEST_F(CharaTest, PortalIsFoundWithinOneBlockOfItsCentre) {
   portal->SrcMaxPoint = {13, 21};
   portal->Point = {11, 20};
   TPortal* small = portal.get();
-  PortalList->Add(std::move(portal));
+  World.PortalList.Add(std::move(portal));
   auto wide = std::make_unique<TPortal>();
   wide->SrcMap = start_;
   wide->SrcMinPoint = {0, 40};
   wide->SrcMaxPoint = {30, 43};
   wide->Point = {15, 41};  // block (3, 10)
   TPortal* wide_raw = wide.get();
-  PortalList->Add(std::move(wide));
+  World.PortalList.Add(std::move(wide));
 
   TChara* tc = Chara("A", 13, 21);
   EXPECT_EQ(tc->IsInPortal(), small);
@@ -193,14 +193,14 @@ TEST_F(CharaTest, PortalIsFoundWithinOneBlockOfItsCentre) {
 }
 
 TEST_F(CharaTest, NamesAndTilesOfObjectsOnTheGround) {
-  TDroppedItem money(std::make_unique<TItem>(money_[1], 250), 1, 1);
+  TDroppedItem money(World, std::make_unique<TItem>(money_[1], 250), 1, 1);
   EXPECT_EQ(money.Name(), "250 グロッド");
-  TItemData* upper = AddItemData("MONEY2x", "M", 0, 0);
+  TItemData* upper = World.AddItemData("MONEY2x", "M", 0, 0);
   upper->MetaKey = "MONEY2";
   EXPECT_TRUE(upper->IsMoney());
   potion_->DropTile = 0x9000;
-  TDroppedItem one(std::make_unique<TItem>(potion_, 1), 1, 1);
-  TDroppedItem twelve(std::make_unique<TItem>(potion_, 12), 1, 1);
+  TDroppedItem one(World, std::make_unique<TItem>(potion_, 1), 1, 1);
+  TDroppedItem twelve(World, std::make_unique<TItem>(potion_, 12), 1, 1);
   EXPECT_EQ(one.Name(), "Potion");
   EXPECT_EQ(twelve.Name(), "Potion 12個");
   EXPECT_EQ(one.Tile(), 0x1000);

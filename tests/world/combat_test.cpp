@@ -23,9 +23,6 @@ class CombatTest : public WorldTest {
  protected:
   void SetUp() override {
     WorldTest::SetUp();
-    // No level-ups from the experience of a kill.
-    for (auto& row : ExpTable)
-      for (uint32_t& v : row) v = 0xFFFFFFFF;
     slime_.Name = "Slime";
     slime_.MaxHP = 3;
     slime_.AC = 100;
@@ -57,7 +54,7 @@ TEST_F(CombatTest, DirectionTowardsACell) {
 }
 
 TEST_F(CombatTest, RatesAndDamage) {
-  TChara* a = AddPlayingChara("A", town_, 10, 10);
+  TChara* a = World.AddPlayingChara("A", town_, 10, 10);
   TMob* target = Summon(11, 10);
   a->Dir = 1;
   target->Dir = 3;
@@ -82,8 +79,8 @@ TEST_F(CombatTest, RatesAndDamage) {
 }
 
 TEST_F(CombatTest, HitOnAMob) {
-  TChara* a = AddPlayingChara("A", town_, 10, 10);
-  TChara* watcher = AddPlayingChara("W", town_, 12, 12);
+  TChara* a = World.AddPlayingChara("A", town_, 10, 10);
+  TChara* watcher = World.AddPlayingChara("W", town_, 12, 12);
   TMob* mob = Summon(11, 10);
   a->Dir = 1;
   mob->Dir = 0;
@@ -106,7 +103,7 @@ TEST_F(CombatTest, HitOnAMob) {
 }
 
 TEST_F(CombatTest, OneAttackInAHundredMisses) {
-  TChara* a = AddPlayingChara("A", town_, 10, 10);
+  TChara* a = World.AddPlayingChara("A", town_, 10, 10);
   TMob* mob = Summon(11, 10);
   Rec(a).Clear();
   SeedRandom(SeedWhereFirstDrawIsZero(true));
@@ -123,7 +120,7 @@ TEST_F(CombatTest, OneAttackInAHundredMisses) {
 }
 
 TEST_F(CombatTest, KillPaysAndSendsTheDeath) {
-  TChara* a = AddPlayingChara("A", town_, 10, 10);
+  TChara* a = World.AddPlayingChara("A", town_, 10, 10);
   TMob* mob = Summon(11, 10, true);
   town_->DeleteMob(mob);  // move it to a known cell, keeping the block lists consistent
   mob->Point = TMapPoint{11, 10};
@@ -158,8 +155,8 @@ TEST_F(CombatTest, KillPaysAndSendsTheDeath) {
 }
 
 TEST_F(CombatTest, RefusedAttacksOnlyShowTheRefusalMotion) {
-  TChara* a = AddPlayingChara("A", town_, 10, 10);
-  TChara* b = AddPlayingChara("B", town_, 11, 10);
+  TChara* a = World.AddPlayingChara("A", town_, 10, 10);
+  TChara* b = World.AddPlayingChara("B", town_, 11, 10);
   TMob* mob = Summon(11, 11);
   SeedRandom(SeedWhereFirstDrawIsZero(false));
   const Bytes refusal = B({0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x50, 0x00});

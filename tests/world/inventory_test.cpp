@@ -209,9 +209,9 @@ TEST_F(InventoryTest, AppearanceFollowsTheEquipment) {
   tc_->HairColor = {1, 2, 3};
   EXPECT_EQ(tc_->HeadType(), 7);
   EXPECT_EQ(tc_->HeadColor(), (TAsColor{1, 2, 3}));
-  TItemData* cap = AddItemData("cap", "Cap", 1, 4);
+  TItemData* cap = World.AddItemData("cap", "Cap", 1, 4);
   cap->EquipTile = 40;
-  TItemData* crown = AddItemData("crown", "Crown", 1, 17);
+  TItemData* crown = World.AddItemData("crown", "Crown", 1, 17);
   crown->EquipTile = 170;
   crown->Color = {9, 9, 9};
   auto a = std::make_unique<TItem>(cap, 1);

@@ -10,7 +10,7 @@ namespace {
 // Sets a flag when destroyed, to observe which list owns it.
 class WatchedNpc : public TNpc {
  public:
-  explicit WatchedNpc(bool* destroyed) : destroyed_(destroyed) {}
+  WatchedNpc(TWorld& world, bool* destroyed) : TNpc(world), destroyed_(destroyed) {}
   ~WatchedNpc() override { *destroyed_ = true; }
 
  private:
@@ -20,8 +20,8 @@ class WatchedNpc : public TNpc {
 using ObjectTest = WorldFixture;
 
 TEST_F(ObjectTest, FirstIdsOfEveryKindAndPortalsZero) {
-  TNpc npc1, npc2;
-  TDroppedItem item(std::make_unique<TItem>(potion_, 1), 1, 1);
+  TNpc npc1(World), npc2(World);
+  TDroppedItem item(World, std::make_unique<TItem>(potion_, 1), 1, 1);
   TChara* tc = Chara("A", 5, 5);
   TPortal portal;
   EXPECT_EQ(npc1.ObjectID, 50000u);
@@ -29,12 +29,13 @@ TEST_F(ObjectTest, FirstIdsOfEveryKindAndPortalsZero) {
   EXPECT_EQ(item.ObjectID, 10000000u);
   EXPECT_EQ(tc->ObjectID, 0x3000000u);
   EXPECT_EQ(portal.ObjectID, 0u);
-  ResetObjectIDs();
-  EXPECT_EQ(TNpc().ObjectID, 50000u);
+  TTestWorld other;  // another world counts from the start
+  EXPECT_EQ(TNpc(other).ObjectID, 50000u);
+  EXPECT_EQ(TNpc(World).ObjectID, 50002u);
 }
 
 TEST_F(ObjectTest, IsNearIsASquareNeighbourhood) {
-  TNpc a, b;
+  TNpc a(World), b(World);
   a.Point = {10, 10};
   b.Point = {13, 7};
   EXPECT_TRUE(a.IsNear(b, 3));
@@ -88,7 +89,7 @@ TEST_F(ObjectTest, HitPointsPercentDeathAndRevival) {
 TEST_F(ObjectTest, PortalsAreListedButNeverInTheIdDictionary) {
   TMapObjectList<TMapObject> list(false);
   TPortal p1, p2;
-  TNpc npc;
+  TNpc npc{World};
   list.Add(&p1);
   list.Add(&p2);  // a second id 0 is no duplicate for portals
   list.Add(&npc);
@@ -106,7 +107,7 @@ TEST_F(ObjectTest, PortalsAreListedButNeverInTheIdDictionary) {
 
 TEST_F(ObjectTest, DuplicateIdIsRefusedAndNotAppended) {
   TMapObjectList<TMapObject> list(false);
-  TNpc a, b;
+  TNpc a(World), b(World);
   b.ObjectID = a.ObjectID;
   list.Add(&a);
   try {
@@ -121,9 +122,9 @@ TEST_F(ObjectTest, DuplicateIdIsRefusedAndNotAppended) {
 TEST_F(ObjectTest, OwningListsDestroyReferringListsDoNot) {
   bool gone1 = false, gone2 = false, gone3 = false;
   auto* owned = new TMapObjectList<TNpc>(true);
-  auto* n1 = new WatchedNpc(&gone1);
-  auto* n2 = new WatchedNpc(&gone2);
-  auto* n3 = new WatchedNpc(&gone3);
+  auto* n1 = new WatchedNpc(World, &gone1);
+  auto* n2 = new WatchedNpc(World, &gone2);
+  auto* n3 = new WatchedNpc(World, &gone3);
   owned->Add(n1);
   owned->Add(n2);
   owned->Add(n3);
@@ -158,29 +159,29 @@ TEST_F(ObjectTest, OwningListsDestroyReferringListsDoNot) {
 
 TEST_F(ObjectTest, CharacterListKeepsNamesInStepWithTheList) {
   TChara* alice = nullptr;
-  ASSERT_TRUE(CharaList->CreateChara("Alice", "pw", alice));
+  ASSERT_TRUE(World.CharaList.CreateChara("Alice", "pw", alice));
   TChara* found = nullptr;
-  EXPECT_TRUE(CharaList->TryGetValue("ALICE", found));
+  EXPECT_TRUE(World.CharaList.TryGetValue("ALICE", found));
   EXPECT_EQ(found, alice);
-  EXPECT_TRUE(CharaList->TryGetValue(alice->ObjectID, found));
+  EXPECT_TRUE(World.CharaList.TryGetValue(alice->ObjectID, found));
 
-  auto twin = std::make_unique<TChara>();
+  auto twin = std::make_unique<TChara>(World);
   twin->FName = "aLiCe";
   try {
-    CharaList->Add(twin.get());
+    World.CharaList.Add(twin.get());
     FAIL() << "duplicate name accepted";
   } catch (const DuplicateKeyError& e) {
     EXPECT_NE(std::string(e.what()).find("aLiCe"), std::string::npos);
   }
-  EXPECT_EQ(CharaList->Count(), 1);
+  EXPECT_EQ(World.CharaList.Count(), 1);
 
-  CharaList->DeleteByID(alice->ObjectID);
-  EXPECT_EQ(CharaList->Count(), 0);
-  EXPECT_FALSE(CharaList->TryGetValue("alice", found));
+  World.CharaList.DeleteByID(alice->ObjectID);
+  EXPECT_EQ(World.CharaList.Count(), 0);
+  EXPECT_FALSE(World.CharaList.TryGetValue("alice", found));
   // The name is free again.
   twin->FName = "Alice";
-  CharaList->Add(twin.release());
-  EXPECT_TRUE(CharaList->TryGetValue("alice", found));
+  World.CharaList.Add(twin.release());
+  EXPECT_TRUE(World.CharaList.TryGetValue("alice", found));
 }
 
 std::string UpperAscii(std::string s) {
@@ -211,9 +212,9 @@ void ExpectLookUpsMatch(const TCharaList& list, const std::vector<TChara*>& list
 }
 
 TEST_F(ObjectTest, CharacterListLookUpsFollowEveryWayInAndOut) {
-  TCharaList list;
-  auto make = [](const std::string& name) {
-    auto* tc = new TChara();
+  TCharaList list(World);
+  auto make = [this](const std::string& name) {
+    auto* tc = new TChara(World);
     tc->FName = name;
     return tc;
   };
@@ -230,7 +231,7 @@ TEST_F(ObjectTest, CharacterListLookUpsFollowEveryWayInAndOut) {
   // Refused additions leave both look-ups as they were.
   std::unique_ptr<TChara> same_name(make("ANNA"));
   EXPECT_THROW(list.Add(same_name.get()), DuplicateKeyError);
-  auto same_id = std::make_unique<TChara>();
+  auto same_id = std::make_unique<TChara>(World);
   same_id->FName = "Eve";
   same_id->ObjectID = ben->ObjectID;
   EXPECT_THROW(list.Add(same_id.get()), DuplicateKeyError);
@@ -266,18 +267,18 @@ TEST_F(ObjectTest, CharacterListLookUpsFollowEveryWayInAndOut) {
 
 TEST_F(ObjectTest, CreateCharaRules) {
   TChara* tc = nullptr;
-  EXPECT_FALSE(CharaList->CreateChara("", "pw", tc));
-  EXPECT_FALSE(CharaList->CreateChara("Bob", "", tc));
-  EXPECT_FALSE(CharaList->CreateChara("!a", "pw", tc));
-  EXPECT_FALSE(CharaList->CreateChara("!!", "pw", tc));
-  EXPECT_FALSE(CharaList->CreateChara("!あ", "pw", tc));  // two characters, four bytes
-  EXPECT_TRUE(CharaList->CreateChara("a!", "pw", tc));
-  EXPECT_TRUE(CharaList->CreateChara("!ab", "pw", tc));
-  EXPECT_TRUE(CharaList->CreateChara("alice", "pw", tc));
-  EXPECT_FALSE(CharaList->CreateChara("Alice", "pw", tc));
-  EXPECT_EQ(CharaList->Count(), 3);
+  EXPECT_FALSE(World.CharaList.CreateChara("", "pw", tc));
+  EXPECT_FALSE(World.CharaList.CreateChara("Bob", "", tc));
+  EXPECT_FALSE(World.CharaList.CreateChara("!a", "pw", tc));
+  EXPECT_FALSE(World.CharaList.CreateChara("!!", "pw", tc));
+  EXPECT_FALSE(World.CharaList.CreateChara("!あ", "pw", tc));  // two characters, four bytes
+  EXPECT_TRUE(World.CharaList.CreateChara("a!", "pw", tc));
+  EXPECT_TRUE(World.CharaList.CreateChara("!ab", "pw", tc));
+  EXPECT_TRUE(World.CharaList.CreateChara("alice", "pw", tc));
+  EXPECT_FALSE(World.CharaList.CreateChara("Alice", "pw", tc));
+  EXPECT_EQ(World.CharaList.Count(), 3);
 
-  ASSERT_TRUE(CharaList->CreateChara("Carol", "secret", tc));
+  ASSERT_TRUE(World.CharaList.CreateChara("Carol", "secret", tc));
   EXPECT_EQ(tc->FName, "Carol");
   EXPECT_EQ(tc->Pass, "secret");
   EXPECT_EQ(tc->Map, start_);
@@ -289,11 +290,11 @@ TEST_F(ObjectTest, CreateCharaRules) {
 }
 
 TEST_F(ObjectTest, CharacterNeedsTheStartMap) {
-  MapList->Clear();
-  EXPECT_THROW(TChara(), std::runtime_error);
+  World.MapList.Clear();
+  EXPECT_THROW(TChara{World}, std::runtime_error);
   TChara* tc = nullptr;
-  EXPECT_THROW(CharaList->CreateChara("Dave", "pw", tc), std::runtime_error);
-  EXPECT_EQ(CharaList->Count(), 0);
+  EXPECT_THROW(World.CharaList.CreateChara("Dave", "pw", tc), std::runtime_error);
+  EXPECT_EQ(World.CharaList.Count(), 0);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ TEST_F(MapTest, GridCoversEveryCellUpToWidthAndHeight) {
 
 TEST_F(MapTest, PositionsOutsideTheGridAreRefused) {
   TChara* tc = Chara("A", 99, 10);
-  auto outside = std::make_unique<TChara>();
+  auto outside = std::make_unique<TChara>(World);
   outside->Map = start_;
   outside->Point = {104, 10};
   EXPECT_FALSE(start_->AddChara(outside.get()));
@@ -43,7 +43,7 @@ TEST_F(MapTest, PositionsOutsideTheGridAreRefused) {
   EXPECT_TRUE(Rec(tc).Bytes().empty());
   EXPECT_TRUE(start_->MoveChara(tc, 103, 10));  // the last column of the grid
 
-  TDroppedItem item(std::make_unique<TItem>(potion_, 1), 200, 1);
+  TDroppedItem item(World, std::make_unique<TItem>(potion_, 1), 200, 1);
   EXPECT_FALSE(start_->AddItem(&item));
 }
 
@@ -62,8 +62,8 @@ TEST_F(MapTest, StepAcrossABlockBorderExchangesTheView) {
     }
   }
   // Map objects in a block that is re-sent (4, 1) and in one that is not (1, 2).
-  auto* shown = new TDroppedItem(std::make_unique<TItem>(potion_, 3), 17, 5);
-  auto* kept = new TDroppedItem(std::make_unique<TItem>(potion_, 3), 5, 9);
+  auto* shown = new TDroppedItem(World, std::make_unique<TItem>(potion_, 3), 17, 5);
+  auto* kept = new TDroppedItem(World, std::make_unique<TItem>(potion_, 3), 5, 9);
   ASSERT_TRUE(start_->AddItem(shown));
   ASSERT_TRUE(start_->AddItem(kept));
   for (auto& [block, tc] : observers) Rec(tc).Clear();
@@ -136,7 +136,7 @@ TEST_F(MapTest, SendToBlockInACornerVisitsNineBlocks) {
 }
 
 TEST_F(MapTest, SendsOnAnUnloadedMapOrAnEmptyBlockReachNobody) {
-  TMap* empty = AddMap(7, "Empty", 20, 20);
+  TMap* empty = World.AddMap(7, "Empty", 20, 20);
   TChara* tc = Chara("A", 5, 5);
   tc->Map = empty;  // standing on a map nobody has entered
   TPacket p = SRemoveObjectPacket(*tc);
@@ -152,14 +152,14 @@ TEST_F(MapTest, SendsOnAnUnloadedMapOrAnEmptyBlockReachNobody) {
 }
 
 TEST_F(MapTest, LoadPlacesNpcsAndPortalsInsideTheMapOnly) {
-  auto* npc = new TNpc();
+  auto* npc = new TNpc(World);
   npc->MapID = 10055;
   npc->Point = {20, 20};
-  auto* outside = new TNpc();
+  auto* outside = new TNpc(World);
   outside->MapID = 10055;
   outside->Point = {100, 20};  // X = Width
-  NpcList->Add(npc);
-  NpcList->Add(outside);
+  World.NpcList.Add(npc);
+  World.NpcList.Add(outside);
   auto portal = std::make_unique<TPortal>();
   portal->SrcMap = start_;
   portal->DestMap = start_;
@@ -167,7 +167,7 @@ TEST_F(MapTest, LoadPlacesNpcsAndPortalsInsideTheMapOnly) {
   portal->SrcMaxPoint = {13, 21};
   portal->Point = {11, 20};
   TPortal* raw_portal = portal.get();
-  PortalList->Add(std::move(portal));
+  World.PortalList.Add(std::move(portal));
 
   start_->Load();
   TMapObject* found = nullptr;
@@ -180,7 +180,7 @@ TEST_F(MapTest, LoadPlacesNpcsAndPortalsInsideTheMapOnly) {
       EXPECT_EQ(start_->Block(bx, by)->MapObjects.IndexOf(outside), -1);
     }
   }
-  EXPECT_EQ(NpcList->Count(), 2);
+  EXPECT_EQ(World.NpcList.Count(), 2);
 }
 
 // How often tc is listed in each block of map that lists it at all, by block coordinates.
@@ -224,10 +224,10 @@ TEST_F(MapTest, AMoveWithoutViewKeepsTheCharacterListedOnceInTheBlockUnderIt) {
 }
 
 TEST_F(MapTest, TakingNpcsAndPortalsOutKeepsItemsAndThePortalCounts) {
-  auto* npc = new TNpc();
+  auto* npc = new TNpc(World);
   npc->MapID = 10055;
   npc->Point = {10, 21};
-  NpcList->Add(npc);
+  World.NpcList.Add(npc);
   auto portal = std::make_unique<TPortal>();
   portal->SrcMap = start_;
   portal->DestMap = start_;
@@ -235,9 +235,9 @@ TEST_F(MapTest, TakingNpcsAndPortalsOutKeepsItemsAndThePortalCounts) {
   portal->SrcMaxPoint = {13, 21};
   portal->Point = {11, 20};
   TPortal* raw_portal = portal.get();
-  PortalList->Add(std::move(portal));
+  World.PortalList.Add(std::move(portal));
   TChara* tc = Chara("P", 12, 21);  // loads the map, standing in the portal
-  auto* item = new TDroppedItem(std::make_unique<TItem>(potion_, 1), 11, 21);
+  auto* item = new TDroppedItem(World, std::make_unique<TItem>(potion_, 1), 11, 21);
   ASSERT_TRUE(start_->AddItem(item));
   TMapBlock* block = start_->Block(2, 5);
   ASSERT_EQ(block->MapObjects.Count(), 3);
@@ -248,8 +248,8 @@ TEST_F(MapTest, TakingNpcsAndPortalsOutKeepsItemsAndThePortalCounts) {
   EXPECT_EQ(block->MapObjects.Count(), 1);
   EXPECT_EQ(block->MapObjects.IndexOf(item), 0);
   EXPECT_EQ(tc->IsInPortal(), nullptr);
-  EXPECT_EQ(NpcList->Count(), 1);  // the lists keep them
-  EXPECT_EQ(PortalList->Count(), 1);
+  EXPECT_EQ(World.NpcList.Count(), 1);  // the lists keep them
+  EXPECT_EQ(World.PortalList.Count(), 1);
 
   // Placed again, each portal counts once.
   start_->AddPortal(raw_portal);
@@ -263,8 +263,8 @@ TEST_F(MapTest, TakingNpcsAndPortalsOutKeepsItemsAndThePortalCounts) {
 // Sets a flag when destroyed, to observe that the map owns what lies on it.
 class WatchedItem : public TDroppedItem {
  public:
-  WatchedItem(std::unique_ptr<TItem> item, bool* destroyed)
-      : TDroppedItem(std::move(item), 6, 6), destroyed_(destroyed) {}
+  WatchedItem(TWorld& world, std::unique_ptr<TItem> item, bool* destroyed)
+      : TDroppedItem(world, std::move(item), 6, 6), destroyed_(destroyed) {}
   ~WatchedItem() override { *destroyed_ = true; }
 
  private:
@@ -274,7 +274,7 @@ class WatchedItem : public TDroppedItem {
 TEST_F(MapTest, UnloadKeepsAnOccupiedMapAndDestroysLyingItems) {
   TChara* tc = Chara("A", 5, 5);
   bool destroyed = false;
-  auto* item = new WatchedItem(std::make_unique<TItem>(potion_, 1), &destroyed);
+  auto* item = new WatchedItem(World, std::make_unique<TItem>(potion_, 1), &destroyed);
   const uint32_t id = item->ObjectID;
   ASSERT_TRUE(start_->AddItem(item));
   EXPECT_EQ(start_->GetItem(item->ObjectID, tc->Point), item);
@@ -292,13 +292,13 @@ TEST_F(MapTest, UnloadKeepsAnOccupiedMapAndDestroysLyingItems) {
 
 TEST_F(MapTest, GetItemSearchesTheFiveByFiveBlocksForDroppedItemsOnly) {
   Chara("A", 0, 0);
-  auto* item = new TDroppedItem(std::make_unique<TItem>(potion_, 1), 19, 19);  // block (4, 4)
+  auto* item = new TDroppedItem(World, std::make_unique<TItem>(potion_, 1), 19, 19);  // block (4, 4)
   ASSERT_TRUE(start_->AddItem(item));
   EXPECT_EQ(start_->GetItem(item->ObjectID, TMapPoint{11, 11}), item);  // block (2, 2)
   EXPECT_EQ(start_->GetItem(item->ObjectID, TMapPoint{7, 7}), nullptr);  // block (1, 1)
-  auto* npc = new TNpc();
+  auto* npc = new TNpc(World);
   npc->Point = {18, 18};
-  NpcList->Add(npc);
+  World.NpcList.Add(npc);
   start_->AddNpc(npc);
   EXPECT_EQ(start_->GetItem(npc->ObjectID, TMapPoint{18, 18}), nullptr);
   start_->DeleteItem(item);
@@ -307,12 +307,12 @@ TEST_F(MapTest, GetItemSearchesTheFiveByFiveBlocksForDroppedItemsOnly) {
 }
 
 TEST_F(MapTest, CanMove) {
-  TMap* plain = AddMap(1, "Plain", 10, 10);
+  TMap* plain = World.AddMap(1, "Plain", 10, 10);
   EXPECT_FALSE(plain->CanMove(0, 5));
   EXPECT_FALSE(plain->CanMove(5, 0));
   EXPECT_TRUE(plain->CanMove(500, 500));  // no cell file: everything else is walkable
 
-  TMap* grid = AddMap(2, "Grid", 10, 10);
+  TMap* grid = World.AddMap(2, "Grid", 10, 10);
   grid->Usedat = true;
   grid->DatWidth = 6;  // the file is smaller than the map
   grid->DatHeight = 6;
@@ -331,16 +331,16 @@ TEST_F(MapTest, CanMove) {
 }
 
 TEST_F(MapTest, MapListSearchAndSort) {
-  AddMap(300, "C", 10, 10);
-  TMap* first = AddMap(5, "A", 10, 10);
-  AddMap(5, "B", 10, 10);
-  EXPECT_EQ(MapList->IndexOfMapID(5), 2);
-  EXPECT_EQ(MapList->FindMap(5), first);
-  EXPECT_EQ(MapList->IndexOfMapID(4242), -1);
-  EXPECT_EQ(MapList->FindMap(4242), nullptr);
-  MapList->MapSort();
+  World.AddMap(300, "C", 10, 10);
+  TMap* first = World.AddMap(5, "A", 10, 10);
+  World.AddMap(5, "B", 10, 10);
+  EXPECT_EQ(World.MapList.IndexOfMapID(5), 2);
+  EXPECT_EQ(World.MapList.FindMap(5), first);
+  EXPECT_EQ(World.MapList.IndexOfMapID(4242), -1);
+  EXPECT_EQ(World.MapList.FindMap(4242), nullptr);
+  World.MapList.MapSort();
   std::vector<uint16_t> ids;
-  for (const auto& map : *MapList) ids.push_back(map->ID);
+  for (const auto& map : World.MapList) ids.push_back(map->ID);
   EXPECT_EQ(ids, (std::vector<uint16_t>{5, 5, 300, 10055}));
 }
 

@@ -132,7 +132,7 @@ TEST_F(MobTest, PlacementRetriesUntilAWalkableCell) {
 }
 
 TEST_F(MobTest, SummonShowsTheMobWhenSomeoneIsOnTheMap) {
-  TChara* a = AddPlayingChara("A", town_, 10, 10);
+  TChara* a = World.AddPlayingChara("A", town_, 10, 10);
   Rec(a).Clear();
   TMob mob(town_, &slime_, false, 12, 12, 0, 0);
   ASSERT_EQ(Rec(a).Ids(), Ids({sid::kMapObjects}));
@@ -142,7 +142,7 @@ TEST_F(MobTest, SummonShowsTheMobWhenSomeoneIsOnTheMap) {
 }
 
 TEST_F(MobTest, ReviveAndDie) {
-  TChara* a = AddPlayingChara("A", town_, 10, 10);
+  TChara* a = World.AddPlayingChara("A", town_, 10, 10);
   auto* stays = new TMob(town_, &slime_, false, 11, 11, 0, 0);
   town_->RegistMob(stays);
   auto* leaves = new TMob(town_, &slime_, true, 12, 12, 0, 0);

@@ -11,14 +11,14 @@ class ObjectPacketTest : public WorldTest {
  protected:
   void SetUp() override {
     WorldTest::SetUp();
-    tc_ = new TChara();  // id 0x03000000, at (17, 35) facing south
+    tc_ = new TChara(World);  // id 0x03000000, at (17, 35) facing south
     tc_->FName = "Abc";
     tc_->Sex = 1;
     tc_->Job = 2;
     tc_->Mark = 3;
     tc_->HairType = 5;
     tc_->HairColor = TAsColor{9, 8, 7};
-    CharaList->Add(tc_);
+    World.CharaList.Add(tc_);
   }
 
   // Equips without packets: weapon in slot 18, wear in slot 20.
@@ -123,12 +123,12 @@ TEST_F(ObjectPacketTest, CharaAppearWithEveryModeExtra) {
 }
 
 TEST_F(ObjectPacketTest, MapObjectsTailsOfEveryKind) {
-  TMap* dun = AddMap(1, "Dun", 50, 50);
-  auto* npc = new TNpc();  // id 50000
+  TMap* dun = World.AddMap(1, "Dun", 50, 50);
+  auto* npc = new TNpc(World);  // id 50000
   npc->FName = "Np";
   npc->Point = TMapPoint{5, 6};
   npc->Dir = 1;
-  NpcList->Add(npc);
+  World.NpcList.Add(npc);
 
   TMobData slime;
   slime.Name = "Slime";
@@ -145,7 +145,7 @@ TEST_F(ObjectPacketTest, MapObjectsTailsOfEveryKind) {
   herb.ColorType = 4;
   herb.Color = TAsColor{1, 2, 3};
   herb.DropTile = 0x0010;
-  TDroppedItem item(std::make_unique<TItem>(&herb, 1), 9, 10);  // id 10000000
+  TDroppedItem item(World, std::make_unique<TItem>(&herb, 1), 9, 10);  // id 10000000
 
   TPortal portal;
   portal.Point = TMapPoint{11, 12};
@@ -179,7 +179,7 @@ TEST_F(ObjectPacketTest, MapObjectsOfOneBlockByKind) {
   TItemData herb;
   herb.Name = "Herb";
   herb.DropTile = 0;
-  TDroppedItem item(std::make_unique<TItem>(&herb, 1), 1, 2);
+  TDroppedItem item(World, std::make_unique<TItem>(&herb, 1), 1, 2);
   TPortal portal;
   block.MapObjects.Add(&portal);
   block.MapObjects.Add(&item);

@@ -11,12 +11,12 @@ using Ids = std::vector<TServerPacketId>;
 class SendsTest : public WorldTest {};
 
 TEST_F(SendsTest, SurroundingsShowTheCharaAndItsNeighbourhood) {
-  TChara* a = AddPlayingChara("A", town_, 17, 35);    // block (4, 8)
-  TChara* near = AddPlayingChara("B", town_, 25, 40);  // block (6, 10): inside the 5 x 5 area
-  TChara* far = AddPlayingChara("C", town_, 29, 35);   // block (7, 8): outside
+  TChara* a = World.AddPlayingChara("A", town_, 17, 35);    // block (4, 8)
+  TChara* near = World.AddPlayingChara("B", town_, 25, 40);  // block (6, 10): inside the 5 x 5 area
+  TChara* far = World.AddPlayingChara("C", town_, 29, 35);   // block (7, 8): outside
   TItemData herb;
   herb.Name = "Herb";
-  auto* item = new TDroppedItem(std::make_unique<TItem>(&herb, 1), 10, 30);  // block (2, 7)
+  auto* item = new TDroppedItem(World, std::make_unique<TItem>(&herb, 1), 10, 30);  // block (2, 7)
   town_->AddItem(item);
 
   Rec(a).Clear();
@@ -40,9 +40,9 @@ TEST_F(SendsTest, SurroundingsShowTheCharaAndItsNeighbourhood) {
 }
 
 TEST_F(SendsTest, SurroundingsAtTheMapCornerStayInsideTheGrid) {
-  TMap* tiny = AddMap(2, "Tiny", 7, 7);  // 2 x 2 blocks
-  TChara* a = AddPlayingChara("A", tiny, 0, 0);
-  TChara* b = AddPlayingChara("B", tiny, 7, 7);
+  TMap* tiny = World.AddMap(2, "Tiny", 7, 7);  // 2 x 2 blocks
+  TChara* a = World.AddPlayingChara("A", tiny, 0, 0);
+  TChara* b = World.AddPlayingChara("B", tiny, 7, 7);
   Rec(a).Clear();
   SendSurroundings(a);
   EXPECT_EQ(Rec(a).Ids(), Ids({sid::kCharaAppear, sid::kCharaAppear}));
@@ -50,9 +50,9 @@ TEST_F(SendsTest, SurroundingsAtTheMapCornerStayInsideTheGrid) {
 }
 
 TEST_F(SendsTest, RemovalGoesToTheAreaWithoutTheObject) {
-  TChara* a = AddPlayingChara("A", town_, 17, 35);
-  TChara* b = AddPlayingChara("B", town_, 18, 35);
-  TChara* far = AddPlayingChara("C", town_, 90, 90);
+  TChara* a = World.AddPlayingChara("A", town_, 17, 35);
+  TChara* b = World.AddPlayingChara("B", town_, 18, 35);
+  TChara* far = World.AddPlayingChara("C", town_, 90, 90);
   Rec(a).Clear();
   Rec(b).Clear();
   SendObjectRemoval(a);
@@ -63,10 +63,10 @@ TEST_F(SendsTest, RemovalGoesToTheAreaWithoutTheObject) {
 }
 
 TEST_F(SendsTest, ChangeMapOnTheSameMap) {
-  TChara* a = AddPlayingChara("A", town_, 17, 35);
-  TChara* old_neighbour = AddPlayingChara("B", town_, 18, 35);
-  TChara* new_neighbour = AddPlayingChara("D", town_, 80, 80);
-  TChara* far = AddPlayingChara("C", town_, 40, 80);
+  TChara* a = World.AddPlayingChara("A", town_, 17, 35);
+  TChara* old_neighbour = World.AddPlayingChara("B", town_, 18, 35);
+  TChara* new_neighbour = World.AddPlayingChara("D", town_, 80, 80);
+  TChara* far = World.AddPlayingChara("C", town_, 40, 80);
   for (TChara* tc : {a, old_neighbour, new_neighbour, far}) Rec(tc).Clear();
 
   ChangeMap(a, town_, 81, 81);
@@ -95,17 +95,17 @@ TEST_F(SendsTest, ChangeMapOnTheSameMap) {
 }
 
 TEST_F(SendsTest, ChangeMapToAnotherMap) {
-  TMap* dun = AddMap(1, "Dun", 50, 50);
+  TMap* dun = World.AddMap(1, "Dun", 50, 50);
   dun->BGM = 7;
   dun->Weather = 2;
-  TChara* a = AddPlayingChara("A", town_, 17, 35);
-  TChara* old_neighbour = AddPlayingChara("B", town_, 18, 35);
-  TChara* there = AddPlayingChara("D", dun, 6, 6);
-  auto* npc = new TNpc();
+  TChara* a = World.AddPlayingChara("A", town_, 17, 35);
+  TChara* old_neighbour = World.AddPlayingChara("B", town_, 18, 35);
+  TChara* there = World.AddPlayingChara("D", dun, 6, 6);
+  auto* npc = new TNpc(World);
   npc->FName = "Np";
   npc->MapID = 1;
   npc->Point = TMapPoint{7, 7};
-  NpcList->Add(npc);
+  World.NpcList.Add(npc);
   dun->AddNpc(npc);
   for (TChara* tc : {a, old_neighbour, there}) Rec(tc).Clear();
 
@@ -124,8 +124,8 @@ TEST_F(SendsTest, ChangeMapToAnotherMap) {
 }
 
 TEST_F(SendsTest, SystemMessageToOneConnection) {
-  TChara* a = AddPlayingChara("A", town_, 17, 35);
-  TChara* b = AddPlayingChara("B", town_, 18, 35);
+  TChara* a = World.AddPlayingChara("A", town_, 17, 35);
+  TChara* b = World.AddPlayingChara("B", town_, 18, 35);
   Rec(a).Clear();
   Rec(b).Clear();
   SendSystemMessage(a->Conn(), 3, "Hi", false);

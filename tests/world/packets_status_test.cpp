@@ -11,9 +11,9 @@ class StatusPacketTest : public WorldTest {
  protected:
   void SetUp() override {
     WorldTest::SetUp();
-    tc_ = new TChara();  // id 0x03000000
+    tc_ = new TChara(World);  // id 0x03000000
     tc_->FName = "Abc";
-    CharaList->Add(tc_);
+    World.CharaList.Add(tc_);
     herb_.Name = "Herb";
     herb_.MetaKey = "herb1";
     herb_.IconTile = 0x0102;

@@ -11,7 +11,7 @@
 
 #include "support/recording_connection.h"
 #include "support/test_world.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/map.h"
 #include "world/packets.h"
 
@@ -44,7 +44,7 @@ class WorldTest : public FreshWorld {
  protected:
   void SetUp() override {
     FreshWorld::SetUp();
-    town_ = AddMap(10055, "Town", 100, 100);
+    town_ = World.AddMap(10055, "Town", 100, 100);
   }
 
   TMap* town_ = nullptr;

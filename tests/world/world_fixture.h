@@ -13,7 +13,7 @@
 #include "support/recording_connection.h"
 #include "support/test_world.h"
 #include "world/exp_table.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/map.h"
 #include "world/npc.h"
 #include "world/packets.h"
@@ -50,18 +50,18 @@ class WorldFixture : public FreshWorld {
  protected:
   void SetUp() override {
     FreshWorld::SetUp();
-    start_ = AddMap(10055, "Start", 100, 60);
-    potion_ = AddItemData("potion", "Potion", 0, 0);
-    sword_ = AddItemData("sword", "Sword", 1, 18);
-    axe_ = AddItemData("axe", "Axe", 1, 18);
+    start_ = World.AddMap(10055, "Start", 100, 60);
+    potion_ = World.AddItemData("potion", "Potion", 0, 0);
+    sword_ = World.AddItemData("sword", "Sword", 1, 18);
+    axe_ = World.AddItemData("axe", "Axe", 1, 18);
     for (int i = 1; i <= 4; ++i) {
-      money_[i] = AddItemData("money" + std::to_string(i), "Money", 0, 0);
+      money_[i] = World.AddItemData("money" + std::to_string(i), "Money", 0, 0);
     }
   }
 
   // A logged-in character standing on the start map (or `map`) at (x, y).
   TChara* Chara(const std::string& name, uint16_t x, uint16_t y, TMap* map = nullptr) {
-    return AddPlayingChara(name, map != nullptr ? map : start_, x, y);
+    return World.AddPlayingChara(name, map != nullptr ? map : start_, x, y);
   }
 
   TMap* start_ = nullptr;

@@ -11,7 +11,7 @@
 #include "login/multi.h"
 #include "platform/clock.h"
 #include "support/test_world.h"
-#include "world/globals.h"
+#include "world/world.h"
 #include "world/npc.h"
 #include "world/packets.h"
 #include "zone/zone.h"
@@ -38,19 +38,19 @@ class ZoneTest : public test::FreshWorldWithFolder {
   ZoneTest() : FreshWorldWithFolder("vornhal-zone"), root_(folder_.Path()) {}
   void SetUp() override {
     FreshWorldWithFolder::SetUp();
-    test::TownAndField world = test::BuildTownAndField();
+    test::TownAndField world = World.BuildTownAndField();
     town = world.town;
     field = world.field;
 
-    test::AddItemData("stick1", "stick1", 1, 1);
-    test::AddItemData("potion", "potion", 0, 0);
+    World.AddItemData("stick1", "stick1", 1, 1);
+    World.AddItemData("potion", "potion", 0, 0);
     for (const char* name : kDialogNames) ScriptCRCs[name] = 7;
     ScriptCRCs["VornhalTest"] = 11;
     ScriptCRCs["nMiAllMarket01"] = 12;
 
-    guide = AddNpc("ガイド", "VornhalTest");
-    statue = AddNpc("像", "");
-    lost = AddNpc("迷子", "NoSuchScript");
+    guide = Npc("ガイド", "VornhalTest");
+    statue = Npc("像", "");
+    lost = Npc("迷子", "NoSuchScript");
   }
   void TearDown() override {
     for (auto& c : conns_) {
@@ -63,15 +63,15 @@ class ZoneTest : public test::FreshWorldWithFolder {
     FreshWorldWithFolder::TearDown();
   }
 
-  static TNpc* AddNpc(const std::string& name, const std::string& script) {
-    return test::AddNpc(name, script, 10055, TMapPoint{12, 12});
+  TNpc* Npc(const std::string& name, const std::string& script) {
+    return World.AddNpc(name, script, 10055, TMapPoint{12, 12});
   }
-  static TChara* NewChara(const std::string& name, uint16_t x, uint16_t y) {
-    return test::AddChara(name, TMapPoint{x, y});
+  TChara* NewChara(const std::string& name, uint16_t x, uint16_t y) {
+    return World.AddChara(name, TMapPoint{x, y});
   }
   std::shared_ptr<RecordingConnection> Connect(const std::string& ip = "127.0.0.1") {
     auto c = std::make_shared<RecordingConnection>(ip);
-    c->Data = std::make_unique<TZoneSession>(&server);
+    c->Data = std::make_unique<TZoneSession>(&server, World);
     conns_.push_back(c);
     return c;
   }
@@ -84,7 +84,7 @@ class ZoneTest : public test::FreshWorldWithFolder {
   // A Multi login's ticket, then the zone login; answers cleared.
   std::shared_ptr<RecordingConnection> Enter(TChara* tc) {
     auto c = Connect();
-    IssueZoneTicket(tc->FName, c->PeerIP(), TickCount());
+    World.ZoneTickets.Issue(tc->FName, c->PeerIP(), TickCount());
     test::CapturedLog([&] { Send(*c, ZoneLogin(tc->FName)); });
     EXPECT_TRUE(tc->InWorld());
     c->Clear();
@@ -98,7 +98,7 @@ class ZoneTest : public test::FreshWorldWithFolder {
   }
 
   const std::string root_;
-  TZoneServer server{"Zone", 11010};
+  TZoneServer server{World, "Zone", 11010};
   std::vector<std::shared_ptr<RecordingConnection>> conns_;
   TMap* town = nullptr;
   TMap* field = nullptr;
@@ -109,14 +109,14 @@ class ZoneTest : public test::FreshWorldWithFolder {
 
 TEST_F(ZoneTest, EnteringSequenceInOrder) {
   TChara* tc = NewChara("alice", 10, 10);
-  tc->Inventory().Add(ItemDB->Find("potion"), 3, false);
-  std::unique_ptr<TItem> stick = std::make_unique<TItem>(ItemDB->Find("stick1"), 1);
+  tc->Inventory().Add(World.ItemDB.Find("potion"), 3, false);
+  std::unique_ptr<TItem> stick = std::make_unique<TItem>(World.ItemDB.Find("stick1"), 1);
   tc->Equipments().Add(1, stick);
   TChara* bob = NewChara("bob", 12, 10);
   auto bob_conn = Enter(bob);
 
   auto c = Connect();
-  IssueZoneTicket("alice", "127.0.0.1", TickCount());
+  World.ZoneTickets.Issue("alice", "127.0.0.1", TickCount());
   std::string log = test::CapturedLog([&] { Send(*c, ZoneLogin("ALICE")); });
   EXPECT_NE(log.find("[Zone] キャラクター \"alice\" がログイン"), std::string::npos) << log;
 
@@ -152,12 +152,12 @@ TEST_F(ZoneTest, ZoneLoginNeedsAFreshTicketFromTheSameAddress) {
   EXPECT_TRUE(c->Frames().empty());
   EXPECT_FALSE(tc->LoggedIn());
 
-  IssueZoneTicket("eve", "10.0.0.8", TickCount());
+  World.ZoneTickets.Issue("eve", "10.0.0.8", TickCount());
   LogOf(*c, ZoneLogin("eve"));
   EXPECT_FALSE(tc->LoggedIn());
 
   SetTickOverride(true, 5000);
-  IssueZoneTicket("eve", "127.0.0.1", 5000);
+  World.ZoneTickets.Issue("eve", "127.0.0.1", 5000);
   SetTickOverride(true, 65001);
   LogOf(*c, ZoneLogin("eve"));
   SetTickOverride(false);
@@ -170,7 +170,7 @@ TEST_F(ZoneTest, SecondZoneLoginForACharacterInTheWorld) {
   TChara* tc = NewChara("frank", 10, 10);
   auto first = Enter(tc);
   auto second = Connect();
-  IssueZoneTicket("frank", "127.0.0.1", TickCount());
+  World.ZoneTickets.Issue("frank", "127.0.0.1", TickCount());
   LogOf(*second, ZoneLogin("frank"));
   EXPECT_TRUE(second->Frames().empty());
   EXPECT_EQ(tc->Conn(), first.get());
@@ -178,7 +178,7 @@ TEST_F(ZoneTest, SecondZoneLoginForACharacterInTheWorld) {
 
   // The first connection is closing but its disconnect handling has not run yet.
   first->SetConnected(false);
-  IssueZoneTicket("frank", "127.0.0.1", TickCount());
+  World.ZoneTickets.Issue("frank", "127.0.0.1", TickCount());
   LogOf(*second, ZoneLogin("frank"));
   EXPECT_EQ(tc->Conn(), second.get());
   EXPECT_EQ(first->Data->Chara(), nullptr);
@@ -189,9 +189,9 @@ TEST_F(ZoneTest, SecondZoneLoginForACharacterInTheWorld) {
 TEST_F(ZoneTest, TakesOverFromTheMultiLogin) {
   TChara* tc = NewChara("gina", 10, 10);
   tc->Pass = PasswordDigest("pw");
-  TMultiServer multi("Multi", 1510);
+  TMultiServer multi(World, "Multi", 1510);
   auto mconn = std::make_shared<RecordingConnection>();
-  mconn->Data = std::make_unique<TMultiSession>(&multi);
+  mconn->Data = std::make_unique<TMultiSession>(&multi, World);
   test::CapturedLog([&] { test::Feed(*mconn->Data, *mconn, Body(TMultiClientPacketId::kLogin).Str("gina").Str("pw").U8(0)); });
   ASSERT_EQ(tc->Conn(), mconn.get());
   EXPECT_EQ(tc->Login, TLoginState::kOnMulti);
@@ -351,7 +351,7 @@ TEST_F(ZoneTest, ADeathOutsideAnyPacketIsRevivedByTheTick) {
   tc->DecHP(tc->HP + 5);
   tc->Die();
   ASSERT_TRUE(tc->IsDead);
-  EXPECT_EQ(DeadCharas(), std::vector<TChara*>{tc});
+  EXPECT_EQ(World.DeadCharas, std::vector<TChara*>{tc});
   c->Clear();
   n->Clear();
 
@@ -362,7 +362,7 @@ TEST_F(ZoneTest, ADeathOutsideAnyPacketIsRevivedByTheTick) {
   server.Process(died + kReviveDelay + 1);
   EXPECT_FALSE(tc->IsDead);
   EXPECT_EQ(tc->HP, 40u);
-  EXPECT_TRUE(DeadCharas().empty());
+  EXPECT_TRUE(World.DeadCharas.empty());
   EXPECT_EQ(c->Ids(), (std::vector<sid>{sid::kCharaAppear, sid::kStatus}));
   EXPECT_EQ(n->Ids(), (std::vector<sid>{sid::kCharaAppear}));
 
@@ -377,21 +377,21 @@ TEST_F(ZoneTest, TheListOfTheDeadHoldsEachOnceAndForgetsTheRevivedAndTheDeleted)
   tc->DecHP(tc->HP);
   tc->DecHP(1);  // hit again while dead
   gone->DecHP(gone->HP);
-  EXPECT_EQ(DeadCharas(), (std::vector<TChara*>{tc, gone}));
-  delete CharaList->Extract(gone);
-  EXPECT_EQ(DeadCharas(), std::vector<TChara*>{tc});
+  EXPECT_EQ(World.DeadCharas, (std::vector<TChara*>{tc, gone}));
+  delete World.CharaList.Extract(gone);
+  EXPECT_EQ(World.DeadCharas, std::vector<TChara*>{tc});
   server.Process(TickCount());  // must not touch the deleted character
   tc->Revive();
-  EXPECT_TRUE(DeadCharas().empty());
+  EXPECT_TRUE(World.DeadCharas.empty());
   tc->Revive();
-  EXPECT_TRUE(DeadCharas().empty());
+  EXPECT_TRUE(World.DeadCharas.empty());
 }
 
 TEST_F(ZoneTest, UseAndChangeSlotVariants) {
   TChara* tc = NewChara("olga", 10, 10);
   auto c = Enter(tc);
-  tc->Inventory().Add(ItemDB->Find("stick1"), 1, false);  // slot 1
-  tc->Inventory().Add(ItemDB->Find("stick1"), 1, false);  // slot 2
+  tc->Inventory().Add(World.ItemDB.Find("stick1"), 1, false);  // slot 1
+  tc->Inventory().Add(World.ItemDB.Find("stick1"), 1, false);  // slot 2
   TSession& s = *c->Data;
 
   std::string log = LogOf(*c, Body(cid::kUse).U8(1).U8(2).U8(0).U8(3).U16(1).U16(2).U16(3).U16(65535));
@@ -416,9 +416,9 @@ TEST_F(ZoneTest, UseAndChangeSlotVariants) {
   EXPECT_NE(LogOf(*c, Body(cid::kChangeSlot).U8(8).U8(0).U8(1).U8(2).U8(5)).find("type 8 category 0, slot1 1, slot2 2, number 5\n"), std::string::npos);
   EXPECT_NE(LogOf(*c, Body(cid::kChangeSlot).U8(200)).find("CChangeSlotPacket: type 200\n"), std::string::npos);
 
-  tc->Inventory().Add(ItemDB->Find("potion"), 10, false);  // slot 1
-  tc->Inventory().Add(ItemDB->Find("stick1"), 1, false);    // slot 2
-  tc->Inventory().Insert(3, std::make_unique<TItem>(ItemDB->Find("potion"), 2));
+  tc->Inventory().Add(World.ItemDB.Find("potion"), 10, false);  // slot 1
+  tc->Inventory().Add(World.ItemDB.Find("stick1"), 1, false);    // slot 2
+  tc->Inventory().Insert(3, std::make_unique<TItem>(World.ItemDB.Find("potion"), 2));
   Send(*c, Body(cid::kChangeSlot).U8(8).U8(1).U8(1).U8(3).U8(5));
   const TInventory& inv = tc->Inventory();
   EXPECT_EQ(inv.GetItem(inv.IndexOfSlot(3))->Item()->Count(), 7);
