@@ -59,20 +59,6 @@ TEST_F(ItemsAndSlots, UseTypeFiveEquipsOnlyForCategoryOne) {
   EXPECT_EQ(server->CountInLog("CUsePacket"), 0);
 }
 
-TEST_F(ItemsAndSlots, UseTypeThreeReadsFourWordsTypeTwelveNone) {
-  Player& p = Enter(NewName("it"));
-  client::UseExtra extra;
-  extra.words = {1, 2, 3, 65535};
-  EXPECT_TRUE(p.Request(client::CUsePacket(7, 9, 2, 3, extra)).empty());
-  EXPECT_TRUE(server->WaitForLog("CUsePacket: category 7 slot 9 invenType 2 type 3, 1, 2, 3, 65535", 2000))
-      << server->Log();
-  EXPECT_TRUE(p.Request(client::CUsePacket(7, 9, 2, 12)).empty());
-  // Had type 12 read anything more, it would have run past the end of the body.
-  EXPECT_EQ(server->CountInLog("Parse Error"), 0) << server->Log();
-  EXPECT_EQ(server->CountInLog("type 12"), 0);
-  EXPECT_EQ(server->CountInLog("CUsePacket"), 1);
-}
-
 TEST_F(ItemsAndSlots, ChangeSlotExchangeLogOnlyAndMerge) {
   Player& p = Enter(NewName("it"));
   ASSERT_EQ(OnlyItem(p.Command("@item stick1")).slot, 1);
@@ -110,15 +96,6 @@ TEST_F(ItemsAndSlots, ChangeSlotExchangeLogOnlyAndMerge) {
   EXPECT_TRUE(server->WaitForLog("CChangeSlotPacket: type 8 category 2, slot1 1, slot2 5, number 3", 2000))
       << server->Log();
   EXPECT_EQ(server->CountInLog("Parse Error"), 0);
-}
-
-TEST_F(ItemsAndSlots, ShopTypeTwoAnsweredTypeOneOnlyLogged) {
-  Player& p = Enter(NewName("it"));
-  auto frames = p.Request(client::CItemShopPacket(2));
-  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kShopList});
-  EXPECT_TRUE(server->WaitForLog("CItemShopPacket: type 2", 2000));
-  EXPECT_TRUE(p.Request(client::CItemShopPacket(1, 7, 8)).empty());
-  EXPECT_TRUE(server->WaitForLog("CItemShopPacket: type 1 value1 7 value2 8", 2000));
 }
 
 }  // namespace

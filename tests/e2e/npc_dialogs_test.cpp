@@ -115,24 +115,6 @@ TEST_F(NpcDialogs, MarketOpensWithTheCurrentGlodAndSellsSticksForFree) {
   EXPECT_TRUE(server->WaitForLog("  TYPE=BUY", 2000));
 }
 
-TEST_F(NpcDialogs, BoardsAndMatchList) {
-  Player& p = Enter(NewName("np"));
-  EXPECT_TRUE(p.Request(client::CBulletinBoardPacket(3)).empty());
-  EXPECT_TRUE(p.Request(client::CBulletinBoardPacket(4, 7)).empty());
-  EXPECT_TRUE(p.Request(client::CWebBoardPacket(9)).empty());
-  EXPECT_TRUE(server->WaitForLog("CBulletinBoardPacket type 4 index 7", 2000));
-  EXPECT_EQ(server->CountInLog("CBulletinBoardPacket type 3"), 1);
-  EXPECT_TRUE(server->WaitForLog("CWebBoardPacket: type 9", 2000));
-  // Type 3 carries no index: had the server read one, it would have run past the body.
-  EXPECT_EQ(server->CountInLog("Parse Error"), 0) << server->Log();
-
-  auto frames = p.Request(client::CBattleMatchListPacket());
-  ASSERT_EQ(frames.size(), 1u);
-  client::Message m = client::ParseMessage(frames[0]);
-  EXPECT_EQ(m.type, 8);
-  EXPECT_EQ(m.text, "今はバトルマッチリストが見られません。");
-}
-
 TEST_F(NpcDialogs, HitPointQueries) {
   Player& p = Enter(NewName("np"));
   auto frames = p.Request(client::CHPInfoRequestPacket(5));
@@ -149,24 +131,6 @@ TEST_F(NpcDialogs, HitPointQueries) {
   EXPECT_EQ(hp.kind, 1);
   EXPECT_EQ(hp.percent, 100);
   EXPECT_TRUE(p.Request(client::CHPInfoRequestPacket(0x3FFFFFF)).empty());
-}
-
-TEST_F(NpcDialogs, MotionKindOneShowsEffectAndSound) {
-  Player& p = Enter(NewName("np"));
-  auto frames = p.Request(client::CMotionPacket(1, 10));
-  ASSERT_EQ(Ids(frames), (std::vector<sid>{sid::kEffect, sid::kSound}));
-  client::Effect e = client::ParseEffect(frames[0]);
-  EXPECT_EQ(e.object_id, p.id);
-  EXPECT_EQ(e.effect, 245);
-  EXPECT_EQ(e.value, 100);
-  TWireReader sound(frames[1].payload);
-  EXPECT_EQ(sound.U8(), 0);
-  EXPECT_EQ(sound.U16(), 57);
-
-  frames = p.Request(client::CMotionPacket(0, 3));
-  ASSERT_EQ(Ids(frames), std::vector<sid>{sid::kMotion});
-  EXPECT_EQ(client::ParseMotion(frames[0]).motion, 3);
-  EXPECT_TRUE(p.Request(client::CMotionPacket(2, 3)).empty());
 }
 
 TEST_F(NpcDialogs, StatPointsAreSpentOnlyWhileTheyLast) {

@@ -529,7 +529,11 @@ TEST_F(ZoneTest, BoardsStatPointsAndMotions) {
   EXPECT_EQ(frames[1].payload, PayloadOf(SSoundPacket(57)));
   c->Clear();
   Send(*c, Body(cid::kMotion).U8(0).U8(7).U32(0));
+  ASSERT_EQ(c->Ids(), (std::vector<sid>{sid::kMotion}));
   EXPECT_EQ(c->Frames()[0].payload, PayloadOf(SMotionPacket(*tc, 7, 100)));
+  c->Clear();
+  Send(*c, Body(cid::kMotion).U8(2).U8(3).U32(0));  // any other kind shows nothing
+  EXPECT_TRUE(c->Frames().empty());
 }
 
 TEST_F(ZoneTest, AttacksWithoutTargetOrOnAbsentCharacters) {
