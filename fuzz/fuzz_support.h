@@ -73,7 +73,6 @@ inline void PrepareSampleData() {
   ResetSettingsToDefaults();
   LocalIP = "192.168.0.2";
   GlobalIP = "203.0.113.7";
-  PacketKeyLength = static_cast<int>(PacketKey.size());
   ClearDataBlocks();
   LoadRuleText();
   LoadTempData();

@@ -2,9 +2,6 @@
 
 namespace vornhal {
 
-const std::string PacketKey = "Hq7!mZ2#vR";
-int PacketKeyLength = static_cast<int>(PacketKey.size());
-
 bool ServerIdWithoutSeed(uint8_t id) {
   using S = TServerPacketId;
   return id == IdByte(S::kVersionResult) || id == IdByte(S::kServerInfo) ||
@@ -19,7 +16,7 @@ bool ClientIdWithoutSeed(uint8_t id) {
 }
 
 void Scramble(uint8_t* payload, size_t size, uint8_t seed) {
-  const size_t k = PacketKeyLength > 0 ? static_cast<size_t>(PacketKeyLength) : 1;
+  constexpr size_t k = PacketKey.size();
   uint8_t pass = 0;
   for (size_t i = 0; i < size; ++i) {
     uint8_t b = payload[i] ^ seed ^ static_cast<uint8_t>(PacketKey[i % k]);

@@ -21,8 +21,8 @@ class TServer;
 class TChara;
 
 // The scrambling key handed to every client, and its length (the scrambling's modulus).
-extern const std::string PacketKey;
-extern int PacketKeyLength;
+inline constexpr std::string_view PacketKey = "Hq7!mZ2#vR";
+inline constexpr int PacketKeyLength = static_cast<int>(PacketKey.size());
 
 // Ids whose payload travels without seed byte and unscrambled. Server to client: the version
 // result, the server info and the greeting. Client to server: the version, the server info

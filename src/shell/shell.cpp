@@ -181,7 +181,6 @@ int RunServer(const TShellOptions& options) {
     LoadRuleText();
     LoadTempData();
     CreateScriptDataList();
-    PacketKeyLength = static_cast<int>(PacketKey.size());
     StopRequested = false;  // a stop asked for while loading is forgotten
     // Character files are written by the save writer from here on, outside the world lock.
     StartSaveWriter();
