@@ -376,7 +376,7 @@ TEST_F(DebugCommandTest, PortalShowsEffectOnEveryTileOfNearbyPortals) {
   EXPECT_EQ(got, expected);
 
   Run("portal 7");
-  EXPECT_EQ(Frames().size(), 4u);
+  ASSERT_EQ(Frames().size(), 4u);
   EXPECT_EQ(Frames()[0].payload, Payload(SEffectPacket(12, 8, 7)));
 
   // Far away (more than two blocks), the portal is not near.
