@@ -365,10 +365,13 @@ void TMultiSession::FinishCreate(TConnection& context, const std::shared_ptr<TPe
   // The answer waits until the file is on disk; nothing may follow this call (without a save
   // writer, done runs inside it).
   const std::string server = ServerName(*this);
-  QueueCreateChara(tc, [this, work, name, ip, server](const std::string& error) {
+  // The session may be gone when the file is written: everything the orphan needs is taken
+  // now, the world included (reaching it through the session later would read freed memory).
+  TWorld& world = World;
+  QueueCreateChara(tc, [this, &world, work, name, ip, server](const std::string& error) {
     work->Complete(
         [this, work, name, error] { CreateWritten(*work->context, name, error); },
-        [&world = World, name, ip, server, error] { CreationDone(world, server, name, ip, error); });
+        [&world, name, ip, server, error] { CreationDone(world, server, name, ip, error); });
   });
 }
 

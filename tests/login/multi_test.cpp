@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <future>
 
+#include "data/chara_store.h"
 #include "data/common.h"
 #include "data/database.h"
 #include "login/client_body.h"
@@ -329,6 +331,38 @@ TEST_F(MultiTest, DisconnectSavesOnlyItsOwnCharacter) {
   EXPECT_FALSE(tc->LoggedIn());
   EXPECT_EQ(tc->Conn(), nullptr);
   EXPECT_TRUE(std::filesystem::exists(root_ + "/save/dave.json"));
+}
+
+// The connection that asked for an account may be gone before its file is written: the
+// account is finished without its session (whose memory is freed by then).
+TEST_F(MultiTest, AccountWrittenAfterItsConnectionLeftStaysAndFreesItsName) {
+  StartSaveWriter();
+  // Holds the writer thread: a save that fails (a reserved name) calls back on it.
+  TChara* blocker = World.AddChara("held");
+  World.ReservedCharaNames.insert("held");
+  std::promise<void> gate;
+  std::shared_future<void> open = gate.get_future().share();
+  std::promise<void> holding;
+  QueueSaveChara(blocker, [&holding, open](const std::string&) {
+    holding.set_value();
+    open.wait();
+  });
+  holding.get_future().wait();
+
+  Send(*conn, Body(cid::kCreateAccount).Str("erin").Str("pw").Str("real").Str("mail@example"));
+  EXPECT_TRUE(conn->Frames().empty());  // the answer waits for the file
+  EXPECT_EQ(World.CreatingCharaNames.count("erin"), 1u);
+  server.DoDisconnect(*conn);
+  ASSERT_EQ(conn->Data, nullptr);
+
+  gate.set_value();
+  StopSaveWriter();
+  TChara* tc = nullptr;
+  ASSERT_TRUE(World.CharaList.TryGetValue("erin", tc));
+  EXPECT_EQ(World.CreatingCharaNames.count("erin"), 0u);  // no longer being created: it can log in
+  EXPECT_FALSE(tc->LoggedIn());
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/save/erin.json"));
+  EXPECT_TRUE(conn->Frames().empty());
 }
 
 TEST_F(MultiTest, DataBlocksAndAddresses) {
